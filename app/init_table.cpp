@@ -1,0 +1,26 @@
+#include "app/program.h"
+
+// The initial-value table: a u32 length, then entries of one code byte and its operands that
+// work on a cursor moving forward through the data area. 0x02/0x04: skip a 16/24-bit count;
+// 0x20: store 2 bytes; 0x22: store 2 bytes n times; 0x40: store 4 bytes.
+const uint8_t kx_initTable[KX_INIT_TABLE_SIZE] = {
+    0x44, 0x00, 0x00, 0x00,         // length 68
+    0x40, 0x33, 0x33, 0xCD, 0x42,   // LagIn := 102.6
+    0x02, 0x1A, 0x00,               // skip 26 -> 30
+    0x20, 0x01, 0x00,               // ExtIn6 := 1
+    0x02, 0x02, 0x00,               // skip 2 -> 34
+    0x20, 0x0C, 0x00,               // ExtIn4 := 12
+    0x02, 0x04, 0x00,               // skip 4 -> 40
+    0x20, 0x05, 0x00,               // ExtIn5 := 5
+    0x02, 0x0C, 0x00,               // skip 12 -> 54
+    0x02, 0xD6, 0x00,               // skip 214 -> 268
+    0x20, 0x0A, 0x00,               // IntRamp.Step := 10
+    0x02, 0x02, 0x00,               // skip 2 -> 272
+    0x40, 0xDE, 0x34, 0x12, 0x00,   // low half of IntRamp.Period := 1193182 (T#1s)
+    0x02, 0xBC, 0x00,               // skip 188 -> 464
+    0x40, 0x00, 0x00, 0x20, 0x41,   // RealRamp.Step := 10.0
+    0x40, 0xDE, 0x34, 0x12, 0x00,   // low half of RealRamp.Period := 1193182 (T#1s)
+    0x04, 0x30, 0x01, 0x00,         // skip 304 -> 776
+    0x22, 0x02, 0x64, 0x00,         // Blinker.OnTime, Blinker.OffTime := 100
+    0x02, 0x71, 0x00,               // skip 113 -> 893
+};
