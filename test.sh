@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds everything (Linux i386, Windows i686, Linux i386 with sanitizers) and runs every test.
+# Installs what it needs first (Debian packages, the i386 architecture, Wine's prefix).
+set -euo pipefail
+cd "$(dirname "$0")"
+export WINEDEBUG=${WINEDEBUG:--all}
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+# The Windows build first: the Linux tests compare its tables and its traces with their own.
+cmake --preset windows-i686 >/dev/null
+cmake --build --preset windows-i686 -j "$jobs"
+
+cmake --preset linux-i386 >/dev/null
+cmake --build --preset linux-i386 -j "$jobs"
+ctest --preset linux-i386 -j "$jobs"
+
+cmake --preset linux-i386-asan >/dev/null
+cmake --build --preset linux-i386-asan -j "$jobs"
+ctest --preset linux-i386-asan -j "$jobs"
