@@ -9,6 +9,7 @@ need_pkgs=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
   gnuplot-nox
+  libcli11-dev
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

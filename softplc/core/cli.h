@@ -1,0 +1,15 @@
+// The softplc command line: commands info, vars, run and help; exit status 0 (done), 1 (the
+// module, the runtime or a file failed) or 2 (the command line is wrong).
+#pragma once
+
+#include <ostream>
+
+namespace softplc {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+int run_command_line(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+}  // namespace softplc

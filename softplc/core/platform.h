@@ -1,0 +1,31 @@
+// What differs between the platforms beyond loading libraries: the host's own path and the
+// resolution of the sleep timer.
+#pragma once
+
+#include <filesystem>
+
+#include "softplc/core/result.h"
+
+namespace softplc {
+
+// The running program's own file.
+Result<std::filesystem::path> executable_path();
+
+// The module that softplc runs when none is named: CCodePublic.so / CCodePublic.dll beside the
+// softplc program.
+Result<std::filesystem::path> default_module_path();
+
+// While alive, asks the system for a sleep resolution of 1 ms (Windows sleeps in steps of about
+// 15.6 ms otherwise); does nothing elsewhere.
+class FineTimerResolution {
+ public:
+  FineTimerResolution();
+  ~FineTimerResolution();
+  FineTimerResolution(const FineTimerResolution&) = delete;
+  FineTimerResolution& operator=(const FineTimerResolution&) = delete;
+
+ private:
+  bool active_ = false;
+};
+
+}  // namespace softplc
