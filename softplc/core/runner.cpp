@@ -165,7 +165,7 @@ Status run(Plc& plc, const RunOptions& options, std::ostream& out, std::ostream&
   }
 
   if (gInterrupted != 0) err << "softplc: interrupted after " << done << " cycles\n";
-  out << "ran " << done << (done == 1 ? " cycle" : " cycles") << " of " << format_seconds(options.periodNs) << "s ("
+  out << "ran " << done << (done == 1 ? " cycle" : " cycles") << " every " << format_seconds(options.periodNs) << "s ("
       << (options.realtime ? "real-time" : "simulated") << " clock), last at t=" << format_seconds(lastTimeNs)
       << "s\n";
   if (late != 0) out << late << " cycles started after their deadline\n";
