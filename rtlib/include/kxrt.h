@@ -10,6 +10,9 @@
 // Debug library (KXoplcK_VC):
 //   - one handler for the hook events, installed by the host;
 //   - the error information of the calling thread's running cycle.
+//
+// The encodings the framework library reads (initial-value table, move table, retained-data
+// description, timer state) and the rules it applies are described in rtlib/README.md.
 #pragma once
 
 #include "runtime/kx_debug.h"
@@ -19,16 +22,43 @@ struct EntryPointDescriptor;
 
 extern "C" {
 
+// ---- results ----------------------------------------------------------------------------------
+// Every framework call with a status result answers 0 on success; a refusal answers one of these
+// codes and leaves a message for kxrt_last_message. A refused call has written nothing.
+#define KXRT_OK 0
+#define KXRT_E_NULL 1          // a required pointer is null
+#define KXRT_E_UNREGISTERED 2  // the data area is not one of a registered entry point
+#define KXRT_E_MALFORMED 3     // the table is not well formed (length, code, cut-off entry)
+#define KXRT_E_RANGE 4         // the table names bytes outside a data area
+#define KXRT_E_NOT_FOUND 5     // KX_fr_mapAddress: no entry holds the old offset
+#define KXRT_E_ARGUMENT 6      // an argument outside its allowed values (flag, clock source, ...)
+#define KXRT_E_CONFLICT 7      // registration: the data area overlaps another registered one
+#define KXRT_E_VERSION 8       // KX_fs_doesTargetVersionMatch: the versions do not match
+
+// KX_fr_init2 flags.
+#define KXRT_INIT_WARM 0u   // apply the table only; bytes it passes over keep their values
+#define KXRT_INIT_COLD 1u   // clear the whole data area, then apply the table
+
+// The version check (KX_fs_doesTargetVersionMatch): selector 1 compares the target version that
+// the host passes through the module with this runtime's target version, and the interface
+// version (major, minor) that the module was generated for with the one this runtime provides.
+#define KXRT_VERSION_SELECTOR_TARGET 1u
+#define KXRT_TARGET_VERSION 1u
+#define KXRT_INTERFACE_VERSION_MAJOR 1u
+#define KXRT_INTERFACE_VERSION_MINOR 1u
+
 // ---- clock ------------------------------------------------------------------------------------
 #define KXRT_CLOCK_SIMULATED 0
 #define KXRT_CLOCK_MONOTONIC 1
 
 // Selects the clock and sets its origin: the simulated clock starts at 0 ns; the monotonic clock
-// counts from the moment of this call. Any other value is refused (result non-zero).
+// counts from the moment of this call. The latched time becomes 0 as well. Any other value is
+// refused (result non-zero) and changes nothing.
 KXAPI_API int32_t KX_CDECL kxrt_clock_select(int32_t source);
 KXAPI_API int32_t KX_CDECL kxrt_clock_source(void);
 // Simulated clock only (non-zero result otherwise): set the time to an absolute value, or move it
 // by a (non-negative) amount, in nanoseconds since the origin. Either also latches the new time.
+// A negative amount, or one that would carry the time past the int64 range, is refused.
 KXAPI_API int32_t KX_CDECL kxrt_clock_set_ns(int64_t ns);
 KXAPI_API int32_t KX_CDECL kxrt_clock_advance_ns(int64_t ns);
 // The clock's current time in nanoseconds since its origin (not latched).
@@ -39,18 +69,23 @@ KXAPI_API void KX_CDECL kxrt_clock_latch(void);
 // The latched time, in nanoseconds and in TIME ticks (1/1193182 s, rounded down).
 KXAPI_API int64_t KX_CDECL kxrt_clock_latched_ns(void);
 KXAPI_API KX_TIME KX_CDECL kxrt_clock_latched_ticks(void);
-// Nanoseconds to ticks, rounded down, exact for the whole int64 range of non-negative values.
+// Nanoseconds to ticks, rounded down (toward minus infinity), exact for the whole int64 range.
 KXAPI_API KX_TIME KX_CDECL kxrt_ns_to_ticks(int64_t ns);
 
 // ---- entry points -----------------------------------------------------------------------------
-// Registers an entry point: KX_fr_init2 may then write its data area (the descriptor's dataArea
-// and dataSize, taken at registration). Refuses a null descriptor, a null data area or a zero
-// size, and a data area that overlaps another registered one with a different size.
+// Registers an entry point: KX_fr_init2, KX_fr_move and the retained-data calls may then work on
+// its data area (the descriptor's dataArea and dataSize, taken at registration). Refuses a null
+// descriptor, a null data area, a zero size, a data area that wraps around the end of the address
+// space, and a data area that overlaps another registered one unless it is the very same area
+// (same base and size: entry points may share a data area). Registering a descriptor again
+// replaces its earlier registration.
 KXAPI_API int32_t KX_CDECL kxrt_register_entry_point(const EntryPointDescriptor* descriptor);
+// Non-zero when the descriptor is not registered.
 KXAPI_API int32_t KX_CDECL kxrt_unregister_entry_point(const EntryPointDescriptor* descriptor);
 KXAPI_API void KX_CDECL kxrt_unregister_all(void);
 
-// The message of the last call of this library that was refused on this thread ("" if none).
+// The message of the last call of this library that was refused on this thread ("" if none). A
+// later successful call leaves it in place.
 KXAPI_API const char* KX_CDECL kxrt_last_message(void);
 
 // ---- debugger ---------------------------------------------------------------------------------
@@ -60,9 +95,12 @@ typedef void(KX_CDECL* kxdbg_exit_handler)(void* user, EntryPointDescriptor* des
 
 // Installs the handler of the hook events (null handlers: events are counted and dropped). The
 // handler runs on the cycle's thread inside the hook call: while it has not returned, the cycle
-// is held there.
+// is held there. Every hook call reads the handler afresh, so a handler may replace or clear
+// itself (or the other one) from inside a callback; the change applies from the next event.
 KXOPLCK_API void KX_CDECL kxdbg_set_handler(kxdbg_enter_handler enter, kxdbg_exit_handler exit,
                                             void* user);
+// Hook events that found no handler since the last kxdbg_set_handler call (or since load).
+KXOPLCK_API uint32_t KX_CDECL kxdbg_dropped_event_count(void);
 
 // Error information of the calling thread's running cycle. kxdbg_begin_cycle clears it and the
 // cycle's error count; the host calls it before each cycle.
@@ -75,4 +113,8 @@ KXOPLCK_API int32_t KX_CDECL kxdbg_cycle_first_error(void);    // first code sin
 // Error codes that the framework library records into the error information.
 #define KXRT_ERROR_TIME_OVERFLOW 150   // a TIME result outside the 64-bit range (saturated)
 #define KXRT_ERROR_TIME_DIV_BY_ZERO 151   // kxtQwDivQwL by 0 (the result is 0)
+// Their detail: the TIME helper that recorded the error.
+#define KXRT_DETAIL_TIME_SUB 1   // kxtQwSubQwQw
+#define KXRT_DETAIL_TIME_MUL 2   // kxtQwMulQwUl
+#define KXRT_DETAIL_TIME_DIV 3   // kxtQwDivQwL
 }
