@@ -385,9 +385,13 @@ TEST_F(ModuleTest, CopiesCheckBeforeTheyMoveAByte) {
     const auto before = m().snapshot();
     // get: on refusal the destination is untouched; set: on refusal the data area is untouched.
     EXPECT_EQ(m().getData(&ref, buffer.data(), c.size), c.status);
-    if (c.status != 0) EXPECT_EQ(buffer, std::vector<uint8_t>(1024, 0xEE));
+    if (c.status != 0) {
+      EXPECT_EQ(buffer, std::vector<uint8_t>(1024, 0xEE));
+    }
     EXPECT_EQ(m().setData(&ref, buffer.data(), c.size), c.status);
-    if (c.status != 0) EXPECT_EQ(m().snapshot(), before);
+    if (c.status != 0) {
+      EXPECT_EQ(m().snapshot(), before);
+    }
   }
 }
 
