@@ -32,3 +32,9 @@ KX_EXPORT int32_t KX_STDCALL KX_fr_CallInitFunc(EntryPointDescriptor* descriptor
   }
   return 0;
 }
+
+// The runtime's diagnostic time function belongs to the module's imports although no path that
+// runs calls it: this reference keeps it in the import table (an undefined dynamic symbol on
+// Linux).
+extern "C" __attribute__((used)) void(KX_CDECL* const kx_rtc_diag_timefunc_import)(void) =
+    rtc_diag_timefunc;
