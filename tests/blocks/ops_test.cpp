@@ -246,29 +246,4 @@ TEST_F(Ops, OpenGateBracketsTheOperationWithTheErrorInformation) {
                                                  exitHook()}));
 }
 
-TEST_F(Ops, HooksOffMeansNoHookCallsButTheSameErrorCalls) {
-  d.localDebugFlag = 0;
-  uint32_t global = 0;
-  d.globalDebugFlag = &global;
-  struct {
-    KX_BOOL eno = 0;
-    uint8_t pad[3];
-    float result = 0.0f;
-  } use;
-  fake::reset(&use);
-  kx_gate_open_true(KX_TYPE_MOVE_REAL, &use.eno, &d);
-  use.result = 3.0f;
-  kx_gate_close(&use.eno, &d);
-  kx_plain_enter(KX_TYPE_ADD_REAL, &use.result, &d);
-  kx_plain_exit(&d);
-  EXPECT_EQ(1, use.eno);
-  EXPECT_EQ(fake::state.log, (std::vector<Event>{{Call::ClrError}, {Call::GetError}}));
-
-  global = 1;   // the runtime's global switch alone turns them on
-  fake::reset(&use);
-  kx_plain_enter(KX_TYPE_ADD_REAL, &use.result, &d);
-  kx_plain_exit(&d);
-  EXPECT_EQ(fake::hooks(), (std::vector<Event>{enter(12, 4, 1), enter(12, 4, 6), exitHook()}));
-}
-
 }  // namespace
