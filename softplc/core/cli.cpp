@@ -165,8 +165,14 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   if (!path) return report(path.error(), err);
   auto module = Module::load(*path);
   if (!module) return report(module.error(), err);
+  auto info = query_module_info(*module);
+  if (!info) return report(info.error(), err);
   auto plc = Plc::attach(std::move(module).value());
   if (!plc) return report(plc.error(), err);
+  out << "module " << info->name << ": " << info->cfwText << ", code version " << info->codeVersion << ", "
+      << info->ticksPerSecond << " ticks/s";
+  for (const auto& ep : info->entryPoints) out << ", entry point " << ep.name;
+  out << "\n";
   if (auto status = run(**plc, *options, out, err); !status) return report(status.error(), err);
   return kExitOk;
 }
@@ -178,6 +184,8 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   CLI::App app{"softplc: a soft PLC host. Loads an application module, initialises it and runs its cycles.",
                "softplc"};
   app.footer(kExitCodes);
+  // "/tmp/x.so" is a path, not a Windows-style option, on every platform.
+  app.allow_windows_style_options(false);
   app.require_subcommand(1);
   app.set_help_flag("-h,--help", "Print this help (or a command's help) and exit");
 
@@ -202,7 +210,9 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   run->add_flag("--warm", args.warm, "Initialise with start mode 1 (warm start) instead of 0 (cold start)");
   run->add_option("--set", args.sets, "Write a variable after initialisation, before the first cycle (repeatable)")
       ->type_name("NAME=VALUE")
-      ->allow_extra_args(false);
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->take_all();
   run->add_option("--trace", args.trace, "Write every program variable after each cycle to a CSV file")
       ->type_name("FILE.csv");
   run->add_flag("--events", args.events, "Switch the debug hooks on and print every debug event and cycle error");

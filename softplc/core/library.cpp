@@ -15,7 +15,7 @@ namespace {
 std::string display(const std::filesystem::path& path) { return path.string(); }
 
 #if defined(_WIN32)
-std::string windows_message(DWORD code) {
+std::string windows_message(DWORD code, const std::string& file) {
   char* text = nullptr;
   const DWORD length = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -26,6 +26,9 @@ std::string windows_message(DWORD code) {
                               message.back() == '.'))
     message.pop_back();
   if (message.empty()) message = "error " + std::to_string(code);
+  // Some system messages name the file as an insert ("%1 is not a valid Win32 application").
+  for (auto at = message.find("%1"); at != std::string::npos; at = message.find("%1", at + file.size()))
+    message.replace(at, 2, file);
   if (code == ERROR_BAD_EXE_FORMAT) message += " (not a 32-bit Windows library?)";
   return message;
 }
@@ -46,7 +49,7 @@ Result<SharedLibrary> SharedLibrary::open(const std::filesystem::path& path) {
   // Let a dependency that sits beside the module be found there.
   HMODULE handle = LoadLibraryExW(used.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (handle == nullptr) {
-    return runtime_error("cannot load module " + display(path) + ": " + windows_message(GetLastError()));
+    return runtime_error("cannot load module " + display(path) + ": " + windows_message(GetLastError(), display(path)));
   }
   return SharedLibrary(reinterpret_cast<void*>(handle), used);
 #else

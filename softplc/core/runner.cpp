@@ -103,7 +103,6 @@ Status run(Plc& plc, const RunOptions& options, std::ostream& out, std::ostream&
     trace.emplace(std::move(writer).value());
   }
 
-  if (auto status = select_clock(options.realtime); !status) return status;
   if (auto status = plc.initialise(options.startMode); !status) return status;
   if (auto status = write_assignments(plc, options.assignments); !status) return status;
 
@@ -114,6 +113,8 @@ Status run(Plc& plc, const RunOptions& options, std::ostream& out, std::ostream&
   std::optional<FineTimerResolution> fineTimer;
   if (options.realtime) fineTimer.emplace();
 
+  // The runtime's clock starts at 0 here, together with the host's deadlines.
+  if (auto status = select_clock(options.realtime); !status) return status;
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
   const std::chrono::nanoseconds period(options.periodNs);

@@ -152,7 +152,8 @@ TEST_F(Cli, DurationGivesTheCyclesThatStartWithinIt) {
 }
 
 TEST_F(Cli, SetWritesVariablesBeforeTheFirstCycle) {
-  const Outcome r = softplc({"run", "--cycles", "2", "--set", "LagIn=5", "--set", "extin4=-7", "--set",
+  // Each --set takes one value: the module named after it is the module.
+  const Outcome r = softplc({"run", "--cycles", "2", "--set", "LagIn=5", KX_MODULE_FILE, "--set", "extin4=-7", "--set",
                              "ExtIn12=TRUE", "--set", "Ext1.Out1=321", "--trace", path("s.csv").string()});
   ASSERT_EQ(r.status, 0) << r.err;
   const auto trace = lines_of(read_file(path("s.csv")));

@@ -29,9 +29,9 @@ got_now=$(printf '%s\n' $got | grep -vxF -f <(printf '%s\n' $later) | sort)
 n_later=$(printf '%s\n' $got | grep -cxF -f <(printf '%s\n' $later))
 [ "$n_later" = 0 ] || [ "$n_later" = 4 ] || fail "only part of the online-change exports: [$(echo $got)]"
 
-# Imports of one DLL (objdump lists them under "DLL Name: ...").
+# Imports of one DLL: objdump lists them under "DLL Name: ..." up to the next blank line.
 imports() {
-  echo "$p" | awk -v dll="$1" 'tolower($0) ~ "dll name: " tolower(dll) {f=1; next} f && /DLL Name:/ {f=0}
+  echo "$p" | awk -v dll="$1" 'tolower($0) ~ "dll name: " tolower(dll) {f=1; next} f && NF==0 {f=0}
     f && NF>=3 && $1 ~ /^[0-9a-f]+$/ {print $NF}'
 }
 kx=" $(imports KxApi_VC.dll | tr '\n' ' ') "
@@ -48,8 +48,14 @@ done
 for s in $kd; do
   [[ $s == _KXoplck_*@[0-9]* ]] || fail "KXoplcK_VC.DLL import $s is not a decorated _KXoplck_ name"
 done
-# abs and fabs come with the blocks that take absolute values; then both are from msvcrt.dll.
+# The function blocks bring the timers, the TIME helpers, the error information and abs/fabs.
 if echo "$p" | grep -q 'KX_fv_TON'; then
+  for s in KX_fv_TON KX_fv_TOF kxtQwCnvUlL2SQw kxtQwCnvUl2SQw kxtQwMulQwUl kxtQwDivQwL kxtQwSubQwQw kxtQwCnvSQw2DPtr; do
+    case "$kx" in *" $s "*) ;; *) fail "$s is not imported from KxApi_VC.DLL";; esac
+  done
+  for s in _KXoplck_clrCEPErrorInfo@0 _KXoplck_setCEPErrorInfo@8 _KXoplck_getCEPErrorInfo@0; do
+    case "$kd" in *" $s "*) ;; *) fail "$s is not imported from KXoplcK_VC.DLL";; esac
+  done
   for s in abs fabs; do case "$ms" in *" $s "*) ;; *) fail "$s is not imported from msvcrt.dll";; esac; done
 else
   echo "note: no function blocks in the module yet; abs/fabs imports not checked"
