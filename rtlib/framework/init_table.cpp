@@ -8,8 +8,13 @@
 //   0x20 v0 v1         store the 2 bytes at the cursor; cursor + 2
 //   0x22 u8 n v0 v1    store the 2 bytes n times one after another; cursor + 2n
 //   0x40 v0 v1 v2 v3   store the 4 bytes at the cursor; cursor + 4
+//   0x01               re-initialisation table: the data it applies to is already valid (values
+//                      moved over by an online change), so a cold start must not clear it first
 //
-// Flag KXRT_INIT_COLD (1): cold start, the whole data area is cleared and then the table applied.
+// Flag KXRT_INIT_COLD (1): cold start, the whole data area is cleared and then the table applied;
+// a table that carries the 0x01 entry is applied without the clearing. (An online change applies
+// its re-initialisation table with flag 1 right after the move: clearing there would throw away
+// every value the move has just carried over.)
 // Flag KXRT_INIT_WARM (0): warm start, only the table is applied; bytes it passes over keep their
 // values. Any other flag is refused. initArg is accepted and ignored: this runtime has no use for
 // it.
@@ -40,7 +45,8 @@ struct Store {
 // Walks the entries, checking each against the table's end and the data area's end, and hands
 // every store to `apply`. Returns KXRT_OK, or a refusal (message recorded) at the first fault.
 template <class Apply>
-int32_t walk(std::span<const uint8_t> entries, uint32_t area_size, Apply&& apply) {
+int32_t walk(std::span<const uint8_t> entries, uint32_t area_size, Apply&& apply,
+             bool* keeps_values = nullptr) {
   kxrt::TableReader reader(entries);
   uint64_t cursor = 0;   // 64 bits: a skip can never wrap it
   while (!reader.at_end()) {
@@ -50,6 +56,9 @@ int32_t walk(std::span<const uint8_t> entries, uint32_t area_size, Apply&& apply
     std::optional<Store> store;
     bool complete = true;
     switch (code) {
+      case 0x01:
+        if (keeps_values != nullptr) *keeps_values = true;
+        break;
       case 0x02:
       case 0x04: {
         const auto count = reader.uint(code == 0x02 ? 2 : 3);
@@ -123,10 +132,12 @@ extern "C" KXAPI_API int32_t KX_CDECL KX_fr_init2(const uint8_t* table, uint8_t*
   const std::span<const uint8_t> entries(table + 4, length - 4);
   const uint32_t size = static_cast<uint32_t>(area->size());
 
-  if (const int32_t status = walk(entries, size, [](const Store&) {}); status != KXRT_OK) {
+  bool keeps_values = false;
+  if (const int32_t status = walk(entries, size, [](const Store&) {}, &keeps_values);
+      status != KXRT_OK) {
     return status;
   }
-  if (flag == KXRT_INIT_COLD) std::fill(area->begin(), area->end(), uint8_t{0});
+  if (flag == KXRT_INIT_COLD && !keeps_values) std::fill(area->begin(), area->end(), uint8_t{0});
   walk(entries, size, [&](const Store& s) {
     uint8_t* out = area->data() + s.offset;
     for (uint32_t i = 0; i < s.repeat; ++i, out += s.value.size()) {

@@ -83,6 +83,15 @@ TEST_F(InitTableTest, EmptyTableOnColdStartOnlyClears) {
   EXPECT_EQ(area.bytes, std::vector<uint8_t>(16, 0));
 }
 
+TEST_F(InitTableTest, ReinitialisationTableKeepsTheValuesOnAColdStart) {
+  TestArea area(8, 0x77);
+  ASSERT_EQ(area.registerIt(), 0);
+  // Marked as a re-initialisation table: skip 2, store 2 bytes at 2..3; the rest keeps its values.
+  const uint8_t table[] = {0x0B, 0, 0, 0, 0x01, 0x02, 0x02, 0x00, 0x20, 0x34, 0x12};
+  ASSERT_EQ(KX_fr_init2(table, area.data(), KXRT_INIT_COLD, 0), 0) << lastMessage();
+  EXPECT_EQ(area.bytes, (std::vector<uint8_t>{0x77, 0x77, 0x34, 0x12, 0x77, 0x77, 0x77, 0x77}));
+}
+
 struct BadTable {
   const char* name;
   std::vector<uint8_t> table;
