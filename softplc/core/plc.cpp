@@ -1,5 +1,7 @@
 #include "softplc/core/plc.h"
 
+#include <cstdio>
+
 #include "rtlib/include/kxrt.h"
 
 namespace softplc {
@@ -103,16 +105,27 @@ Status Plc::initialise(uint32_t startMode) {
 
 void Plc::cycle() { (void)module_.exports().simpleMain(KX_MODE_CYCLE, 0); }
 
-Status Plc::check_variable_access(const Symbol& symbol) const {
+Status Plc::variable_access() const {
+  const std::string entry(kProgramEntryPoint);
   if (program_ == nullptr) {
-    return runtime_error("module " + module_.path().string() + " has no entry point " +
-                         std::string(kProgramEntryPoint) + ", so its variables are unknown (" + symbol.name + ")");
+    return runtime_error("module " + module_.path().string() + " has no entry point " + entry +
+                         ", whose variables softplc knows by name");
+  }
+  if (program_->dataSize != kDataAreaSize || program_->layoutSignature != kLayoutSignature) {
+    char layout[64];
+    std::snprintf(layout, sizeof layout, "%u bytes, layout 0x%08X", static_cast<unsigned>(program_->dataSize),
+                  static_cast<unsigned>(program_->layoutSignature));
+    char known[64];
+    std::snprintf(known, sizeof known, "%u bytes, layout 0x%08X", static_cast<unsigned>(kDataAreaSize),
+                  static_cast<unsigned>(kLayoutSignature));
+    return runtime_error("the data area of " + entry + " (" + layout + ") is not the one softplc knows by name (" +
+                         known + ")");
   }
   return ok_status();
 }
 
 Result<Encoded> Plc::read(const Symbol& symbol) const {
-  if (auto status = check_variable_access(symbol); !status) return status.error();
+  if (auto status = variable_access(); !status) return status.error();
   Encoded value;
   value.size = symbol.size();
   const DataRef reference{program_, symbol.offset};
@@ -125,7 +138,7 @@ Result<Encoded> Plc::read(const Symbol& symbol) const {
 }
 
 Status Plc::write(const Symbol& symbol, std::span<const uint8_t> bytes) {
-  if (auto status = check_variable_access(symbol); !status) return status.error();
+  if (auto status = variable_access(); !status) return status.error();
   if (bytes.size() != symbol.size()) return runtime_error("wrong value size for " + symbol.name);
   const DataRef reference{program_, symbol.offset};
   const int32_t status = module_.exports().setData(&reference, bytes.data(), static_cast<uint32_t>(bytes.size()));

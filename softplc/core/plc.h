@@ -62,12 +62,15 @@ class Plc {
   // The global hook switch: on, every entry point reports its debug events.
   void set_hooks(bool on) { globalHookSwitch_ = on ? 1u : 0u; }
 
+  // Whether the symbol table describes this module's data area: an entry point of the program's
+  // name with the data-area size and layout signature that the table was made for.
+  Status variable_access() const;
+
   // Variable access through the data-access exports, on the data area of the program's entry point.
   Result<Encoded> read(const Symbol& symbol) const;
   Status write(const Symbol& symbol, std::span<const uint8_t> bytes);
 
  private:
-  Status check_variable_access(const Symbol& symbol) const;
 
   Module module_;
   std::vector<EntryPointDescriptor*> entryPoints_;

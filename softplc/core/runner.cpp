@@ -92,7 +92,12 @@ Status read_row(const Plc& plc, const std::vector<const Symbol*>& variables, Boo
 }  // namespace
 
 Status run(Plc& plc, const RunOptions& options, std::ostream& out, std::ostream& err) {
-  const std::vector<const Symbol*> variables = program_variables();
+  // Without the data area the symbol table describes, the cycles still run, but nothing is read
+  // or written by name.
+  const Status names = plc.variable_access();
+  if (!names && (options.tracePath || !options.assignments.empty())) return names;
+  const std::vector<const Symbol*> variables = names ? program_variables() : std::vector<const Symbol*>{};
+  if (!names) err << "softplc: note: " << names.error().message << "; no variables are shown\n";
 
   std::optional<TraceWriter> trace;
   if (options.tracePath) {

@@ -14,9 +14,11 @@
 
 namespace softplc {
 
-// The entry point whose data area the table describes, and that area's size.
+// The entry point whose data area the table describes, that area's size and the layout signature
+// that identifies this layout.
 inline constexpr std::string_view kProgramEntryPoint = "KX_PI_Program_Control";
 inline constexpr uint32_t kDataAreaSize = 896;
+inline constexpr uint32_t kLayoutSignature = 0x4C5080A3;
 
 struct Symbol {
   std::string name;      // "LagIn", "Ext1.In1", "IntRamp.Clock.ET"
