@@ -8,8 +8,47 @@ namespace {
 
 const char kEntryName[] = "KX_PI_Program_Control";
 const char kCfwText[] = "CodeGeneratorFW Version 3.3";
-const char kCodeVersion[] = "2010-07-28 15:10:27";
 const char kEmptyText[] = "";
+
+#if !defined(KX_ONLINE_CHANGE_VARIANT)
+
+// This module cannot replace a running one: no predecessor, no tables.
+const char kCodeVersion[] = "2010-07-28 15:10:27";
+constexpr uint32_t kLayoutSignature = 0x4C5080A3u;   // 2010-07-28 19:10:27 UTC
+constexpr uint32_t kPredecessorSignature = 0;
+const uint8_t* const kMoveTable = nullptr;
+const uint8_t* const kReinitTable = nullptr;
+
+#else
+
+// The online-change variant: the same program, generated a minute later, which may replace a
+// running module of the layout above. Its tables are in the runtime's encodings: the move table
+// carries every variable region over unchanged ({u32 old offset, u32 new offset, u32 size}
+// entries), the re-initialisation table (marked 0x01: the moved values stay) gives the pulse
+// generator's inputs their call values.
+const char kCodeVersion[] = "2010-07-28 15:11:27";
+constexpr uint32_t kLayoutSignature = 0x4C5080DFu;   // 2010-07-28 19:11:27 UTC
+constexpr uint32_t kPredecessorSignature = 0x4C5080A3u;
+
+#define KX_U32(v) (v) & 0xFF, ((v) >> 8) & 0xFF, ((v) >> 16) & 0xFF, ((v) >> 24) & 0xFF
+const uint8_t kMoveTableBytes[4 + 4 * 12] = {
+    KX_U32(52u),
+    KX_U32(0u),   KX_U32(0u),   KX_U32(56u),    // the program's variables
+    KX_U32(56u),  KX_U32(56u),  KX_U32(203u),   // LagFilter and LagResetEdge
+    KX_U32(260u), KX_U32(260u), KX_U32(368u),   // IntRamp and RealRamp
+    KX_U32(720u), KX_U32(720u), KX_U32(173u),   // Ext1 and Blinker
+};
+#undef KX_U32
+const uint8_t kReinitTableBytes[13] = {
+    0x0D, 0x00, 0x00, 0x00,   // length 13
+    0x01,                     // re-initialisation: keep the moved values
+    0x04, 0x08, 0x03, 0x00,   // skip 776
+    0x22, 0x02, 0xE8, 0x03,   // Blinker.OnTime, Blinker.OffTime := 1000
+};
+const uint8_t* const kMoveTable = kMoveTableBytes;
+const uint8_t* const kReinitTable = kReinitTableBytes;
+
+#endif
 
 const CfwVersion kCfwVersion = {3, 3, kCfwText};
 
@@ -28,9 +67,9 @@ KX_CHECK_SIZE(ModuleDescriptors, 32 + 136);
 static ModuleDescriptors kx_descriptors = {
     {
         kx_initTable,   // initTable
-        nullptr,        // moveTable: no online change in this module
-        nullptr,        // reinitTable
-        0,              // predecessorSignature
+        kMoveTable,
+        kReinitTable,
+        kPredecessorSignature,
         0,
         0,              // retainDescriptor: nothing retained
         kEmptyText,     // tempFrame until the first cycle
@@ -49,7 +88,7 @@ static ModuleDescriptors kx_descriptors = {
         KX_DATA_AREA_SIZE,
         &kx_descriptors.code,
         0,
-        0x4C5080A3u,   // layoutSignature: 2010-07-28 19:10:27 UTC
+        kLayoutSignature,
         {0, 0, 0, 0, 0, 0, 0},
         0,             // initArg
         0,             // localDebugFlag

@@ -35,10 +35,22 @@ KX_EXPORT uint32_t KX_STDCALL KX_fr_CallGetRetainedData(EntryPointDescriptor* de
 KX_EXPORT uint32_t KX_STDCALL KX_fr_CallSetRetainedData(EntryPointDescriptor* descriptor,
                                                         const uint8_t* buffer);
 
+// Online change.
+KX_EXPORT int32_t KX_STDCALL KX_fr_CallReInitFunc(EntryPointDescriptor* current,
+                                                  EntryPointDescriptor* predecessor, uint32_t unused);
+KX_EXPORT int32_t KX_STDCALL KXocc_isReloadPossible(EntryPointDescriptor* current,
+                                                    EntryPointDescriptor* predecessor, uint32_t unused);
+KX_EXPORT int32_t KX_STDCALL KXocc_isLoadPossible(uint32_t selector, uint32_t target);
+KX_EXPORT int32_t KX_STDCALL KXocc_mapDataAddress(DataRef* reference, EntryPointDescriptor* current);
+
 // Status values of the data-access exports.
 #define KX_STATUS_OK 0
 #define KX_STATUS_NO_DATA_POINTER 33
 #define KX_STATUS_RANGE_PAST_END 34
+// Status values of the online-change exports.
+#define KX_STATUS_MAPPING_FAILED 65
+#define KX_STATUS_LAYOUT_MISMATCH 67
+#define KX_STATUS_NO_ONLINE_CHANGE 69
 
 // Modes of KX_fr_SimpleMain.
 #define KX_MODE_CYCLE 0

@@ -15,19 +15,14 @@ exports="KX_fr_CallGetRetainedData@8 KX_fr_CallInitFunc@8 KX_fr_CallQueryRetaine
 KX_fr_CallSetRetainedData@8 KX_fr_SimpleMain@8 KXocc_getData@12 KXocc_getDataAddressOffset@8
 KXocc_getDataPointer@4 KXocc_queryCCRC@0 KXocc_queryCFWVersion@0 KXocc_queryCInfo@4
 KXocc_queryCInfoCount@0 KXocc_queryCVersion@0 KXocc_queryEP@4 KXocc_queryEPCount@0
-KXocc_queryTASK@4 KXocc_queryTASKCount@0 KXocc_queryTimeFreq@0 KXocc_setData@12"
-# Online change, once the module carries it.
-if grep -q "KXocc_isReloadPossible" "$src"/module/*.cpp 2>/dev/null; then
-  exports="$exports KX_fr_CallReInitFunc@12 KXocc_isLoadPossible@8 KXocc_isReloadPossible@12 KXocc_mapDataAddress@8"
-fi
-framework="KX_fr_init2 kx_memcpy KX_fr_QueryRetainedDataSize KX_fr_GetRetainedData KX_fr_SetRetainedData"
-debug="KXoplck_EnterBreakpointImpl@16 KXoplck_ExitBreakpointImpl@4"
-# The operations and blocks bring the timers, the TIME helpers and the error information.
-if grep -q "KX_fv_TON" "$src"/app/*.cpp "$src"/blocks/*.h 2>/dev/null; then
-  framework="$framework KX_fv_TON KX_fv_TOF kxtQwCnvUlL2SQw kxtQwSubQwQw kxtQwCnvSQw2DPtr kxtQwCnvUl2SQw kxtQwMulQwUl kxtQwDivQwL"
-  debug="$debug KXoplck_clrCEPErrorInfo@0 KXoplck_setCEPErrorInfo@8 KXoplck_getCEPErrorInfo@0"
-  system="abs fabs"
-fi
+KXocc_queryTASK@4 KXocc_queryTASKCount@0 KXocc_queryTimeFreq@0 KXocc_setData@12
+KX_fr_CallReInitFunc@12 KXocc_isLoadPossible@8 KXocc_isReloadPossible@12 KXocc_mapDataAddress@8"
+framework="KX_fr_init2 kx_memcpy KX_fr_QueryRetainedDataSize KX_fr_GetRetainedData KX_fr_SetRetainedData
+KX_fr_move KX_fr_mapAddress KX_fs_doesTargetVersionMatch rtc_diag_timefunc
+KX_fv_TON KX_fv_TOF kxtQwCnvUlL2SQw kxtQwSubQwQw kxtQwCnvSQw2DPtr kxtQwCnvUl2SQw kxtQwMulQwUl kxtQwDivQwL"
+debug="KXoplck_EnterBreakpointImpl@16 KXoplck_ExitBreakpointImpl@4
+KXoplck_clrCEPErrorInfo@0 KXoplck_setCEPErrorInfo@8 KXoplck_getCEPErrorInfo@0"
+system="abs fabs"
 
 so=$linux_bin/CCodePublic.so
 if [ -f "$so" ]; then
@@ -66,7 +61,7 @@ if [ -f "$dll" ]; then
   ms=" $(imports msvcrt.dll | tr '\n' ' ') "
   for s in $framework; do case "$kx" in *" $s "*) ;; *) fail "PE: $s not imported from KxApi_VC.DLL";; esac; done
   for s in $debug; do case "$kd" in *" _$s "*) ;; *) fail "PE: _$s not imported from KXoplcK_VC.DLL";; esac; done
-  for s in ${system:-}; do case "$ms" in *" $s "*) ;; *) fail "PE: $s not imported from msvcrt.dll";; esac; done
+  for s in $system; do case "$ms" in *" $s "*) ;; *) fail "PE: $s not imported from msvcrt.dll";; esac; done
   echo "$p" | grep -qiE 'DLL Name: (libstdc\+\+|libgcc|libwinpthread)' && fail "PE: depends on a mingw runtime DLL"
 else
   echo "note: no Windows build at $win_bin; checked the Linux module only"

@@ -33,6 +33,10 @@ struct LoadedModule {
   decltype(&KX_fr_CallQueryRetainedDataSize) queryRetainedDataSize = nullptr;
   decltype(&KX_fr_CallGetRetainedData) getRetainedData = nullptr;
   decltype(&KX_fr_CallSetRetainedData) setRetainedData = nullptr;
+  decltype(&KX_fr_CallReInitFunc) reInit = nullptr;
+  decltype(&KXocc_isReloadPossible) isReloadPossible = nullptr;
+  decltype(&KXocc_isLoadPossible) isLoadPossible = nullptr;
+  decltype(&KXocc_mapDataAddress) mapDataAddress = nullptr;
 
   EntryPointDescriptor* ep = nullptr;
 
@@ -58,6 +62,10 @@ struct LoadedModule {
     resolve(queryRetainedDataSize, "KX_fr_CallQueryRetainedDataSize");
     resolve(getRetainedData, "KX_fr_CallGetRetainedData");
     resolve(setRetainedData, "KX_fr_CallSetRetainedData");
+    resolve(reInit, "KX_fr_CallReInitFunc");
+    resolve(isReloadPossible, "KXocc_isReloadPossible");
+    resolve(isLoadPossible, "KXocc_isLoadPossible");
+    resolve(mapDataAddress, "KXocc_mapDataAddress");
     ep = queryEP(0);
   }
   ~LoadedModule() {
@@ -96,5 +104,6 @@ struct LoadedModule {
   }
 };
 
-// Where the build put the module.
+// Where the build put the module, and its online-change variant.
 inline std::string module_path() { return std::string(KX_BIN_DIR) + "/CCodePublic.so"; }
+inline std::string next_module_path() { return std::string(KX_BIN_DIR) + "/CCodePublic_next.so"; }
