@@ -58,10 +58,34 @@ std::string runtime_failure(const char* what) {
   return std::string(what) + (message != nullptr && *message != '\0' ? std::string(": ") + message : "");
 }
 
+Status read_row(const Plc& plc, const std::vector<const Symbol*>& variables, BoolStyle style,
+                std::vector<std::string>& values) {
+  values.clear();
+  for (const Symbol* symbol : variables) {
+    auto bytes = plc.read(*symbol);
+    if (!bytes) return bytes.error();
+    values.push_back(format_value(symbol->type, bytes->view(), style));
+  }
+  return ok_status();
+}
+
+}  // namespace
+
 Status select_clock(bool realtime) {
   if (kxrt_clock_select(realtime ? KXRT_CLOCK_MONOTONIC : KXRT_CLOCK_SIMULATED) != 0)
     return runtime_error(runtime_failure("the runtime refused the clock"));
   return ok_status();
+}
+
+Status advance_clock(int64_t ns) {
+  if (kxrt_clock_advance_ns(ns) != 0) return runtime_error(runtime_failure("the runtime refused to advance the clock"));
+  return ok_status();
+}
+
+int64_t latch_cycle() {
+  kxrt_clock_latch();
+  kxdbg_begin_cycle();
+  return kxrt_clock_latched_ns();
 }
 
 // Every value is checked and encoded before the first one is written: a bad one writes nothing.
@@ -77,19 +101,6 @@ Status write_assignments(Plc& plc, const std::vector<Assignment>& assignments) {
   }
   return ok_status();
 }
-
-Status read_row(const Plc& plc, const std::vector<const Symbol*>& variables, BoolStyle style,
-                std::vector<std::string>& values) {
-  values.clear();
-  for (const Symbol* symbol : variables) {
-    auto bytes = plc.read(*symbol);
-    if (!bytes) return bytes.error();
-    values.push_back(format_value(symbol->type, bytes->view(), style));
-  }
-  return ok_status();
-}
-
-}  // namespace
 
 Status run(Plc& plc, const RunOptions& options, std::ostream& out, std::ostream& err) {
   // Without the data area the symbol table describes, the cycles still run, but nothing is read
@@ -138,15 +149,13 @@ Status run(Plc& plc, const RunOptions& options, std::ostream& out, std::ostream&
       } else {
         std::this_thread::sleep_until(deadline);
       }
-    } else if (k > 0 && kxrt_clock_advance_ns(options.periodNs) != 0) {
-      return runtime_error(runtime_failure("the runtime refused to advance the clock"));
+    } else if (k > 0) {
+      if (auto status = advance_clock(options.periodNs); !status) return status;
     }
-    kxrt_clock_latch();
-    const int64_t timeNs = kxrt_clock_latched_ns();
+    const int64_t timeNs = latch_cycle();
     lastTimeNs = timeNs;
 
     if (printer) printer->begin_cycle(k, timeNs);
-    kxdbg_begin_cycle();
     plc.cycle();
     ++done;
 

@@ -28,6 +28,17 @@ struct RunOptions {
   bool events = false;
 };
 
+// The steps of a run that the debugger shares with it.
+// Selects the runtime's clock (simulated or monotonic) and starts it at 0.
+Status select_clock(bool realtime);
+// Moves the simulated clock on by `ns` nanoseconds.
+Status advance_clock(int64_t ns);
+// Latches the clock for the cycle about to run and clears the cycle's error information; gives the
+// cycle's time in nanoseconds.
+int64_t latch_cycle();
+// Writes the values; every one is checked and encoded before the first is written.
+Status write_assignments(Plc& plc, const std::vector<Assignment>& assignments);
+
 // Runs the whole session and prints, at the end, the program's variables as "name = value" and a
 // summary of the errors the cycles recorded. `out` gets the report (and the events), `err` notes.
 Status run(Plc& plc, const RunOptions& options, std::ostream& out, std::ostream& err);
