@@ -3,11 +3,14 @@
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdio>
+#include <fstream>
+#include <iostream>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "softplc/core/debugger.h"
 #include "softplc/core/platform.h"
 #include "softplc/core/plc.h"
 #include "softplc/core/runner.h"
@@ -36,6 +39,7 @@ struct Arguments {
   std::vector<std::string> sets;
   std::string trace;
   bool events = false;
+  std::string script;
 };
 
 int report(const Error& error, std::ostream& err) {
@@ -113,6 +117,23 @@ Result<uint64_t> parse_count(const std::string& text) {
   return value;
 }
 
+// The --set values: NAME=VALUE, the name known and the value of its type.
+Result<std::vector<Assignment>> parse_sets(const std::vector<std::string>& sets) {
+  std::vector<Assignment> assignments;
+  for (const std::string& set : sets) {
+    const auto equals = set.find('=');
+    if (equals == std::string::npos || equals == 0) {
+      return usage_error("--set expects NAME=VALUE, got '" + set + "'");
+    }
+    auto symbol = find_symbol(std::string_view(set).substr(0, equals));
+    if (!symbol) return symbol.error();
+    auto value = parse_value((*symbol)->type, std::string_view(set).substr(equals + 1));
+    if (!value) return usage_error((*symbol)->name + ": " + value.error().message);
+    assignments.push_back({*symbol, *value});
+  }
+  return assignments;
+}
+
 Result<RunOptions> run_options(const Arguments& args) {
   RunOptions options;
   auto period = parse_duration_ns(args.period);
@@ -143,17 +164,9 @@ Result<RunOptions> run_options(const Arguments& args) {
   options.events = args.events;
   if (!args.trace.empty()) options.tracePath = std::filesystem::path(args.trace);
 
-  for (const std::string& set : args.sets) {
-    const auto equals = set.find('=');
-    if (equals == std::string::npos || equals == 0) {
-      return usage_error("--set expects NAME=VALUE, got '" + set + "'");
-    }
-    auto symbol = find_symbol(std::string_view(set).substr(0, equals));
-    if (!symbol) return symbol.error();
-    auto value = parse_value((*symbol)->type, std::string_view(set).substr(equals + 1));
-    if (!value) return usage_error((*symbol)->name + ": " + value.error().message);
-    options.assignments.push_back({*symbol, *value});
-  }
+  auto assignments = parse_sets(args.sets);
+  if (!assignments) return assignments.error();
+  options.assignments = std::move(assignments).value();
   return options;
 }
 
@@ -174,6 +187,37 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   for (const auto& ep : info->entryPoints) out << ", entry point " << ep.name;
   out << "\n";
   if (auto status = run(**plc, *options, out, err); !status) return report(status.error(), err);
+  return kExitOk;
+}
+
+int command_debug(const Arguments& args, std::ostream& out, std::ostream& err) {
+  DebugOptions options;
+  auto period = parse_duration_ns(args.period);
+  if (!period) return report(usage_error("--period: " + period.error().message), err);
+  if (*period <= 0) return report(usage_error("--period must be longer than 0"), err);
+  options.periodNs = *period;
+  auto assignments = parse_sets(args.sets);
+  if (!assignments) return report(assignments.error(), err);
+  options.assignments = std::move(assignments).value();
+  std::ifstream script;
+  if (!args.script.empty()) {
+    script.open(args.script);
+    if (!script) return report(runtime_error("cannot read the script " + args.script), err);
+  }
+  // Commands that do not come from a person at a terminal are echoed after the prompt.
+  options.echo = !args.script.empty() || !stdin_is_terminal();
+
+  auto path = module_path(args.module);
+  if (!path) return report(path.error(), err);
+  auto module = Module::load(*path);
+  if (!module) return report(module.error(), err);
+  auto info = query_module_info(*module);
+  if (!info) return report(info.error(), err);
+  auto plc = Plc::attach(std::move(module).value());
+  if (!plc) return report(plc.error(), err);
+  out << "module " << info->name << ": " << info->cfwText << ", code version " << info->codeVersion << "\n";
+  std::istream& in = args.script.empty() ? std::cin : script;
+  if (auto status = debug(**plc, options, in, out); !status) return report(status.error(), err);
   return kExitOk;
 }
 
@@ -217,14 +261,30 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       ->type_name("FILE.csv");
   run->add_flag("--events", args.events, "Switch the debug hooks on and print every debug event and cycle error");
 
+  CLI::App* debug = app.add_subcommand(
+      "debug", "Run the cycles under a command prompt: breakpoints, stepping through the debug events, variables");
+  debug->add_option("MODULE", args.module, moduleHelp);
+  debug->add_option("--period", args.period, "Cycle period of the simulated clock (default 10ms)")->type_name("TIME");
+  debug->add_option("--set", args.sets, "Write a variable after initialisation, before the first cycle (repeatable)")
+      ->type_name("NAME=VALUE")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->take_all();
+  debug->add_option("--script", args.script, "Read the commands from FILE instead of standard input")
+      ->type_name("FILE");
+  debug->footer(
+      "Commands at the prompt: break, delete, list, step, next, finish, continue, cycle, where, print, set,\n"
+      "watch, unwatch, events, local, help, quit ('help' at the prompt explains them). The end of the\n"
+      "input quits.");
+
   CLI::App* help = app.add_subcommand("help", "Print this help, or the help of COMMAND");
-  help->add_option("COMMAND", args.helpTopic, "info, vars or run");
+  help->add_option("COMMAND", args.helpTopic, "info, vars, run or debug");
 
   // An unknown command gets its own message rather than a parser complaint about extra arguments.
   if (argc > 1 && argv[1][0] != '-') {
     const std::string command = argv[1];
-    if (command != "info" && command != "vars" && command != "run" && command != "help") {
-      return report(usage_error("unknown command '" + command + "' (commands: info, vars, run, help)"), err);
+    if (command != "info" && command != "vars" && command != "run" && command != "debug" && command != "help") {
+      return report(usage_error("unknown command '" + command + "' (commands: info, vars, run, debug, help)"), err);
     }
   }
 
@@ -246,7 +306,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       out << app.help();
       return kExitOk;
     }
-    for (CLI::App* command : {info, vars, run}) {
+    for (CLI::App* command : {info, vars, run, debug}) {
       if (command->get_name() == args.helpTopic) {
         out << command->help();
         return kExitOk;
@@ -256,6 +316,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   }
   if (info->parsed()) return command_info(args, out, err);
   if (vars->parsed()) return command_vars(args, out);
+  if (debug->parsed()) return command_debug(args, out, err);
   return command_run(args, out, err);
 }
 

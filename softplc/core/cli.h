@@ -1,4 +1,4 @@
-// The softplc command line: commands info, vars, run and help; exit status 0 (done), 1 (the
+// The softplc command line: commands info, vars, run, debug and help; exit status 0 (done), 1 (the
 // module, the runtime or a file failed) or 2 (the command line is wrong).
 #pragma once
 
