@@ -1,6 +1,7 @@
 #include "softplc/core/cli.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -24,7 +25,8 @@ namespace {
 constexpr const char* kExitCodes =
     "Exit status: 0 done; 1 the module, the runtime or a file failed (e.g. the module cannot be\n"
     "loaded or lacks an export); 2 the command line is wrong (unknown command or option, missing\n"
-    "argument, unknown variable, value that does not parse or does not fit its type).";
+    "argument, unknown variable, value that does not parse or does not fit its type); 3 the run\n"
+    "went to its end, but an online change (--replace-at) was refused: the old module ran on.";
 
 // What the user asked for, as text; checked and converted after parsing.
 struct Arguments {
@@ -39,6 +41,12 @@ struct Arguments {
   std::vector<std::string> sets;
   std::string trace;
   bool events = false;
+  bool stats = false;
+  std::string statsEvery;
+  std::string plot;
+  std::vector<std::string> plotVars;
+  std::string plotSize;
+  std::vector<std::string> replacements;
   std::string script;
 };
 
@@ -134,6 +142,83 @@ Result<std::vector<Assignment>> parse_sets(const std::vector<std::string>& sets)
   return assignments;
 }
 
+// "1000x600": the picture's size in pixels.
+Status parse_plot_size(const std::string& text, PlotOptions& plot) {
+  const auto x = text.find_first_of("xX");
+  unsigned size[2] = {0, 0};
+  bool good = x != std::string::npos;
+  for (int i = 0; good && i < 2; ++i) {
+    const char* first = text.data() + (i == 0 ? 0 : x + 1);
+    const char* last = text.data() + (i == 0 ? x : text.size());
+    const auto [end, ec] = std::from_chars(first, last, size[i]);
+    good = first != last && ec == std::errc() && end == last && size[i] >= 100 && size[i] <= 10000;
+  }
+  if (!good) return usage_error("--plot-size expects WIDTHxHEIGHT in pixels, each 100 to 10000, got '" + text + "'");
+  plot.width = size[0];
+  plot.height = size[1];
+  return ok_status();
+}
+
+// "500:next.so": before cycle 500, the module next.so replaces the running one.
+Result<Replacement> parse_replacement(const std::string& text) {
+  const auto colon = text.find(':');
+  uint64_t cycle = 0;
+  const char* end = text.data() + (colon == std::string::npos ? 0 : colon);
+  const auto parsed = std::from_chars(text.data(), end, cycle);
+  if (colon == std::string::npos || colon == 0 || parsed.ec != std::errc() || parsed.ptr != end ||
+      colon + 1 == text.size()) {
+    return usage_error("--replace-at expects CYCLE:MODULE (e.g. 500:CCodePublic_next.so), got '" + text + "'");
+  }
+  return Replacement{cycle, std::filesystem::path(text.substr(colon + 1))};
+}
+
+// Statistics, plot and online changes.
+Status run_extras(const Arguments& args, RunOptions& options) {
+  options.stats = args.stats;
+  if (!args.statsEvery.empty()) {
+    auto every = parse_duration_ns(args.statsEvery);
+    if (!every) return usage_error("--stats-every: " + every.error().message);
+    if (*every <= 0) return usage_error("--stats-every must be longer than 0");
+    options.statsEveryNs = *every;
+  }
+
+  if (!args.plot.empty()) {
+    PlotOptions plot;
+    plot.path = args.plot;
+    if (!args.plotSize.empty()) {
+      if (auto status = parse_plot_size(args.plotSize, plot); !status) return status;
+    }
+    static constexpr const char* kDefaultPlot[] = {"LagOut", "IntRampOut", "RealRampOut", "BlinkQ"};
+    std::vector<std::string> names(args.plotVars.begin(), args.plotVars.end());
+    if (names.empty()) names.assign(std::begin(kDefaultPlot), std::end(kDefaultPlot));
+    for (const std::string& name : names) {
+      if (name.empty()) return usage_error("--vars: an empty name in the list");
+      auto symbol = find_symbol(name);
+      if (!symbol) return symbol.error();
+      if (std::find(plot.variables.begin(), plot.variables.end(), *symbol) == plot.variables.end())
+        plot.variables.push_back(*symbol);
+    }
+    options.plot = std::move(plot);
+  }
+
+  for (const std::string& text : args.replacements) {
+    auto replacement = parse_replacement(text);
+    if (!replacement) return replacement.error();
+    if (replacement->beforeCycle >= options.cycles) {
+      return usage_error("--replace-at " + text + ": the run has cycles 0 to " + std::to_string(options.cycles - 1));
+    }
+    for (const Replacement& other : options.replacements) {
+      if (other.beforeCycle == replacement->beforeCycle) {
+        return usage_error("--replace-at: two changes before cycle " + std::to_string(other.beforeCycle));
+      }
+    }
+    options.replacements.push_back(*replacement);
+  }
+  std::sort(options.replacements.begin(), options.replacements.end(),
+            [](const Replacement& a, const Replacement& b) { return a.beforeCycle < b.beforeCycle; });
+  return ok_status();
+}
+
 Result<RunOptions> run_options(const Arguments& args) {
   RunOptions options;
   auto period = parse_duration_ns(args.period);
@@ -159,6 +244,7 @@ Result<RunOptions> run_options(const Arguments& args) {
     return usage_error("--cycles times --period is too long a run");
   }
 
+  options.untilDuration = args.cycles.empty();
   options.realtime = args.realtime;
   options.startMode = args.warm ? 1 : 0;
   options.events = args.events;
@@ -167,6 +253,7 @@ Result<RunOptions> run_options(const Arguments& args) {
   auto assignments = parse_sets(args.sets);
   if (!assignments) return assignments.error();
   options.assignments = std::move(assignments).value();
+  if (auto status = run_extras(args, options); !status) return status.error();
   return options;
 }
 
@@ -186,8 +273,9 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
       << info->ticksPerSecond << " ticks/s";
   for (const auto& ep : info->entryPoints) out << ", entry point " << ep.name;
   out << "\n";
-  if (auto status = run(**plc, *options, out, err); !status) return report(status.error(), err);
-  return kExitOk;
+  auto outcome = run(*plc, *options, out, err);
+  if (!outcome) return report(outcome.error(), err);
+  return outcome->changesNotMade != 0 ? kExitChangeNotMade : kExitOk;
 }
 
 int command_debug(const Arguments& args, std::ostream& out, std::ostream& err) {
@@ -260,6 +348,26 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   run->add_option("--trace", args.trace, "Write every program variable after each cycle to a CSV file")
       ->type_name("FILE.csv");
   run->add_flag("--events", args.events, "Switch the debug hooks on and print every debug event and cycle error");
+  run->add_flag("--stats", args.stats,
+                "Print cycle statistics at the end (always done in real time; in a simulated run only the execution time)");
+  run->add_option("--stats-every", args.statsEvery, "Also print the statistics of every interval this long, while running")
+      ->type_name("TIME");
+  CLI::Option* plot =
+      run->add_option("--plot", args.plot, "Draw variables over time into a PNG picture (needs gnuplot)")->type_name("FILE.png");
+  run->add_option("--vars", args.plotVars,
+                  "The variables to draw, comma-separated (default LagOut,IntRampOut,RealRampOut,BlinkQ)")
+      ->type_name("A,B,...")
+      ->delimiter(',')
+      ->needs(plot);
+  run->add_option("--plot-size", args.plotSize, "Size of the picture in pixels (default 1000x600)")
+      ->type_name("WxH")
+      ->needs(plot);
+  run->add_option("--replace-at", args.replacements,
+                  "Online change: before cycle CYCLE (from 0), MODULE replaces the running module (repeatable)")
+      ->type_name("CYCLE:MODULE")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->take_all();
 
   CLI::App* debug = app.add_subcommand(
       "debug", "Run the cycles under a command prompt: breakpoints, stepping through the debug events, variables");

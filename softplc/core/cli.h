@@ -9,6 +9,9 @@ namespace softplc {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+// The run went to its end, but an online change was refused (or not reached): the module that
+// was running ran on.
+inline constexpr int kExitChangeNotMade = 3;
 
 int run_command_line(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 

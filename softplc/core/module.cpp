@@ -72,6 +72,23 @@ Result<Module> Module::load(const std::filesystem::path& path) {
   return Module(std::move(library).value(), exports);
 }
 
+Result<OnlineChangeExports> Module::online_change_exports() const {
+  OnlineChangeExports exports;
+  const ExportSlot slots[] = {
+      {"KXocc_isReloadPossible", 12, slot(exports.isReloadPossible)},
+      {"KX_fr_CallReInitFunc", 12, slot(exports.reInit)},
+      {"KXocc_mapDataAddress", 8, slot(exports.mapDataAddress)},
+  };
+  std::string missing;
+  for (const ExportSlot& s : slots) {
+    const std::string name = exported_name(s.name, s.argumentBytes);
+    *s.target = library_.symbol(name);
+    if (*s.target == nullptr) missing += (missing.empty() ? "" : ", ") + name;
+  }
+  if (!missing.empty()) return runtime_error("module " + path().string() + " lacks the online-change export(s) " + missing);
+  return exports;
+}
+
 std::vector<EntryPointDescriptor*> Module::entry_points() const {
   std::vector<EntryPointDescriptor*> result;
   const uint32_t count = exports_.queryEPCount();

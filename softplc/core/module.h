@@ -25,6 +25,13 @@ struct ModuleExports {
   decltype(&KXocc_setData) setData = nullptr;
 };
 
+// The online-change exports, resolved only when a module is to replace a running one.
+struct OnlineChangeExports {
+  decltype(&KXocc_isReloadPossible) isReloadPossible = nullptr;
+  decltype(&KX_fr_CallReInitFunc) reInit = nullptr;
+  decltype(&KXocc_mapDataAddress) mapDataAddress = nullptr;
+};
+
 // The exported name of a function: "name@N" (N = bytes of arguments) for 32-bit Windows stdcall,
 // the plain name elsewhere.
 std::string exported_name(const char* name, unsigned argumentBytes);
@@ -38,6 +45,9 @@ class Module {
   const ModuleExports& exports() const { return exports_; }
   std::string name() const { return library_.module_name(); }
   const std::filesystem::path& path() const { return library_.path(); }
+
+  // The online-change exports; a module that lacks any of them is refused with their names.
+  Result<OnlineChangeExports> online_change_exports() const;
 
   // The module's entry points, in index order, without the null slots.
   std::vector<EntryPointDescriptor*> entry_points() const;

@@ -15,8 +15,8 @@ Result<std::filesystem::path> executable_path();
 // softplc program.
 Result<std::filesystem::path> default_module_path();
 
-// While alive, asks the system for a sleep resolution of 1 ms (Windows sleeps in steps of about
-// 15.6 ms otherwise); does nothing elsewhere.
+// While alive, asks the system for a finer sleep: a resolution of 1 ms on Windows (which sleeps in
+// steps of about 15.6 ms otherwise), the least timer slack on Linux.
 class FineTimerResolution {
  public:
   FineTimerResolution();
@@ -26,6 +26,7 @@ class FineTimerResolution {
 
  private:
   bool active_ = false;
+  long previousSlack_ = 0;
 };
 
 }  // namespace softplc

@@ -111,39 +111,55 @@ Status Plc::variable_access() const {
     return runtime_error("module " + module_.path().string() + " has no entry point " + entry +
                          ", whose variables softplc knows by name");
   }
-  if (program_->dataSize != kDataAreaSize || program_->layoutSignature != kLayoutSignature) {
+  if (program_->dataSize != kDataAreaSize || !is_known_layout(program_->layoutSignature)) {
     char layout[64];
     std::snprintf(layout, sizeof layout, "%u bytes, layout 0x%08X", static_cast<unsigned>(program_->dataSize),
                   static_cast<unsigned>(program_->layoutSignature));
-    char known[64];
-    std::snprintf(known, sizeof known, "%u bytes, layout 0x%08X", static_cast<unsigned>(kDataAreaSize),
-                  static_cast<unsigned>(kLayoutSignature));
+    std::string known = std::to_string(kDataAreaSize) + " bytes, layout";
+    for (std::size_t i = 0; i < kKnownLayoutSignatures.size(); ++i) {
+      char signature[16];
+      std::snprintf(signature, sizeof signature, "0x%08X", static_cast<unsigned>(kKnownLayoutSignatures[i]));
+      known += (i == 0 ? " " : " or ") + std::string(signature);
+    }
     return runtime_error("the data area of " + entry + " (" + layout + ") is not the one softplc knows by name (" +
                          known + ")");
   }
   return ok_status();
 }
 
-Result<Encoded> Plc::read(const Symbol& symbol) const {
+Result<DataRef> Plc::reference(const Symbol& symbol) const {
   if (auto status = variable_access(); !status) return status.error();
+  return DataRef{program_, symbol.offset};
+}
+
+Result<Encoded> Plc::read(const Symbol& symbol) const {
+  auto kept = reference(symbol);
+  if (!kept) return kept.error();
+  return read(*kept, symbol);
+}
+
+Status Plc::write(const Symbol& symbol, std::span<const uint8_t> bytes) {
+  auto kept = reference(symbol);
+  if (!kept) return kept.error();
+  return write(*kept, symbol, bytes);
+}
+
+Result<Encoded> Plc::read(const DataRef& reference, const Symbol& symbol) const {
   Encoded value;
   value.size = symbol.size();
-  const DataRef reference{program_, symbol.offset};
   const int32_t status = module_.exports().getData(&reference, value.bytes.data(), value.size);
   if (status != KX_STATUS_OK) {
-    return runtime_error("cannot read " + symbol.name + " (offset " + std::to_string(symbol.offset) + ", " +
+    return runtime_error("cannot read " + symbol.name + " (offset " + std::to_string(reference.offset) + ", " +
                          std::to_string(value.size) + " bytes): " + status_text(status));
   }
   return value;
 }
 
-Status Plc::write(const Symbol& symbol, std::span<const uint8_t> bytes) {
-  if (auto status = variable_access(); !status) return status.error();
+Status Plc::write(const DataRef& reference, const Symbol& symbol, std::span<const uint8_t> bytes) {
   if (bytes.size() != symbol.size()) return runtime_error("wrong value size for " + symbol.name);
-  const DataRef reference{program_, symbol.offset};
   const int32_t status = module_.exports().setData(&reference, bytes.data(), static_cast<uint32_t>(bytes.size()));
   if (status != KX_STATUS_OK) {
-    return runtime_error("cannot write " + symbol.name + " (offset " + std::to_string(symbol.offset) + ", " +
+    return runtime_error("cannot write " + symbol.name + " (offset " + std::to_string(reference.offset) + ", " +
                          std::to_string(bytes.size()) + " bytes): " + status_text(status));
   }
   return ok_status();

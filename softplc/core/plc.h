@@ -61,6 +61,11 @@ class Plc {
 
   // The global hook switch: on, every entry point reports its debug events.
   void set_hooks(bool on) { globalHookSwitch_ = on ? 1u : 0u; }
+  bool hooks() const { return globalHookSwitch_ != 0; }
+
+  // The registered entry points, in index order; the program's (null if the module has none).
+  std::span<EntryPointDescriptor* const> entry_points() const { return entryPoints_; }
+  EntryPointDescriptor* program() const { return program_; }
 
   // Whether the symbol table describes this module's data area: an entry point of the program's
   // name with the data-area size and layout signature that the table was made for.
@@ -69,6 +74,14 @@ class Plc {
   // Variable access through the data-access exports, on the data area of the program's entry point.
   Result<Encoded> read(const Symbol& symbol) const;
   Status write(const Symbol& symbol, std::span<const uint8_t> bytes);
+
+  // A reference to a variable of the program's data area, to be kept by the host: an online
+  // change maps the references a host keeps into the new module's data area.
+  Result<DataRef> reference(const Symbol& symbol) const;
+  // Access through a kept reference (made by reference() or mapped by an online change); the
+  // symbol gives the value's type and name. The layout is not checked again.
+  Result<Encoded> read(const DataRef& reference, const Symbol& symbol) const;
+  Status write(const DataRef& reference, const Symbol& symbol, std::span<const uint8_t> bytes);
 
  private:
 

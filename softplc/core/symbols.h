@@ -3,6 +3,7 @@
 // identifiers that the debug events carry. Names are matched without regard to case.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -19,6 +20,14 @@ namespace softplc {
 inline constexpr std::string_view kProgramEntryPoint = "KX_PI_Program_Control";
 inline constexpr uint32_t kDataAreaSize = 896;
 inline constexpr uint32_t kLayoutSignature = 0x4C5080A3;
+// Module versions whose data areas have this very layout under another signature: the
+// online-change variant (0x4C5080DF), which replaces the layout 0x4C5080A3.
+inline constexpr std::array<uint32_t, 2> kKnownLayoutSignatures = {kLayoutSignature, 0x4C5080DF};
+inline constexpr bool is_known_layout(uint32_t signature) {
+  for (uint32_t known : kKnownLayoutSignatures)
+    if (known == signature) return true;
+  return false;
+}
 
 struct Symbol {
   std::string name;      // "LagIn", "Ext1.In1", "IntRamp.Clock.ET"

@@ -1,0 +1,288 @@
+// softplc run as a user runs it, for the real-time statistics, the plots and online changes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string read_file(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::string quoted(const std::string& arg) {
+  std::string q = "'";
+  for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+std::vector<std::string> split(const std::string& line, char separator) {
+  std::vector<std::string> fields;
+  std::istringstream in(line);
+  for (std::string field; std::getline(in, field, separator);) fields.push_back(field);
+  return fields;
+}
+
+// A trace as rows of fields, the header first.
+std::vector<std::vector<std::string>> read_trace(const fs::path& path) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(read_file(path));
+  for (std::string line; std::getline(in, line);) rows.push_back(split(line, ','));
+  return rows;
+}
+
+std::size_t column_of(const std::vector<std::vector<std::string>>& trace, const std::string& name) {
+  for (std::size_t i = 0; i < trace.at(0).size(); ++i)
+    if (trace[0][i] == name) return i;
+  ADD_FAILURE() << "no column " << name;
+  return 0;
+}
+
+// "10.0002ms" and the like, in nanoseconds.
+double nanoseconds(const std::string& number, const std::string& unit) {
+  const double value = std::stod(number);
+  if (unit == "s") return value * 1e9;
+  if (unit == "ms") return value * 1e6;
+  if (unit == "us") return value * 1e3;
+  return value;
+}
+
+class Run : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::temp_directory_path() / (std::string("softplc_run_") + info->name() + "_" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  Outcome softplc(const std::vector<std::string>& args, const std::string& environment = "") {
+    std::string command = environment + " " + quoted(SOFTPLC_EXE) + " run";
+    for (const std::string& arg : args) command += " " + quoted(arg);
+    command += " >" + quoted((dir_ / "stdout").string()) + " 2>" + quoted((dir_ / "stderr").string()) + " </dev/null";
+    Outcome outcome;
+    const int raw = std::system(command.c_str());
+    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    outcome.out = read_file(dir_ / "stdout");
+    outcome.err = read_file(dir_ / "stderr");
+    return outcome;
+  }
+
+  fs::path path(const char* name) const { return dir_ / name; }
+
+  fs::path dir_;
+};
+
+// ---- real time ------------------------------------------------------------------------------
+
+TEST_F(Run, RealTimeRunPrintsSaneCycleStatistics) {
+  const Outcome r = softplc({"--realtime", "--duration", "2s", "--period", "10ms", "--stats-every", "1s"});
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(cycle statistics, whole run: (\d+) cycles in \S+, real-time, period 10ms)")))
+      << r.out;
+  // 200 deadlines in 2 s; a loaded machine may skip a few.
+  const int cycles = std::stoi(m[1]);
+  EXPECT_LE(cycles, 200);
+  EXPECT_GE(cycles, 190);
+  const std::string whole = r.out.substr(static_cast<std::size_t>(m.position(0)));
+
+  ASSERT_TRUE(std::regex_search(whole, m, std::regex(R"(mean period +([0-9.]+)(ns|us|ms|s) \(target 10ms\))"))) << whole;
+  const double period = nanoseconds(m[1], m[2]);
+  EXPECT_GT(period, 5e6);
+  EXPECT_LT(period, 20e6);
+
+  for (const char* label : {"execution time", "start jitter"}) {
+    const std::regex line(std::string(label) +
+                          R"( +min (-?[0-9.]+)(ns|us|ms|s) +mean (-?[0-9.]+)(ns|us|ms|s) +p99 ([0-9.]+)(ns|us|ms|s) +max ([0-9.]+)(ns|us|ms|s))");
+    ASSERT_TRUE(std::regex_search(whole, m, line)) << label << "\n" << whole;
+    const double min = nanoseconds(m[1], m[2]), mean = nanoseconds(m[3], m[4]);
+    const double p99 = nanoseconds(m[5], m[6]), max = nanoseconds(m[7], m[8]);
+    // Printed to four digits: allow the rounding.
+    EXPECT_LE(min, mean * 1.001) << label;
+    EXPECT_LE(mean, max * 1.001) << label;
+    EXPECT_LE(p99, max * 1.001) << label;
+    EXPECT_LE(min, p99 * 1.001) << label;
+  }
+  EXPECT_TRUE(std::regex_search(whole, std::regex(R"(period (kept: no overruns, no deadlines skipped|not kept: \d+ overruns?, \d+ deadlines? skipped))")))
+      << whole;
+  // The interval report of the first second came while the run went on.
+  EXPECT_NE(r.out.find("cycle statistics, t=0s to 1s: "), std::string::npos) << r.out;
+  EXPECT_LT(r.out.find("cycle statistics, t=0s to 1s: "), r.out.find("ran ")) << r.out;
+}
+
+TEST_F(Run, SimulatedRunShowsExecutionTimesOnlyWhenAsked) {
+  const Outcome plain = softplc({"--cycles", "100"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(plain.out.find("cycle statistics"), std::string::npos) << plain.out;
+
+  const Outcome asked = softplc({"--cycles", "100", "--stats"});
+  ASSERT_EQ(asked.status, 0) << asked.err;
+  EXPECT_NE(asked.out.find("cycle statistics, whole run: 100 cycles, simulated clock\n  execution time  min "),
+            std::string::npos)
+      << asked.out;
+  EXPECT_EQ(asked.out.find("start jitter"), std::string::npos) << asked.out;
+}
+
+// ---- plots ----------------------------------------------------------------------------------
+
+uint32_t big_endian(const std::string& bytes, std::size_t at) {
+  uint32_t value = 0;
+  for (std::size_t i = 0; i < 4; ++i) value = value << 8 | static_cast<unsigned char>(bytes.at(at + i));
+  return value;
+}
+
+TEST_F(Run, PlotIsAPngOfTheRequestedSizeAndVarsAddInstanceFieldsToTheTrace) {
+  const Outcome r = softplc({"--cycles", "300", "--set", "IntRampEnable=TRUE", "--trace", path("t.csv").string(),
+                             "--plot", path("p.png").string(), "--plot-size", "640x480", "--vars",
+                             "LagOut,BlinkQ,IntRamp.Clock.ET,IntRampReached"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string png = read_file(path("p.png"));
+  ASSERT_GE(png.size(), 24u);
+  EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+  EXPECT_EQ(png.substr(12, 4), "IHDR");
+  EXPECT_EQ(big_endian(png, 16), 640u);
+  EXPECT_EQ(big_endian(png, 20), 480u);
+
+  // The trace keeps all 25 program variables; the plotted instance field comes after them.
+  const auto trace = read_trace(path("t.csv"));
+  ASSERT_EQ(trace.size(), 301u);
+  EXPECT_EQ(trace[0].size(), 27u);
+  EXPECT_EQ(trace[0].back(), "IntRamp.Clock.ET");
+  EXPECT_NE(r.out.find("plot written to "), std::string::npos) << r.out;
+}
+
+TEST_F(Run, PlotWithoutTraceUsesATemporaryOneOfTheDefaultSize) {
+  fs::create_directories(path("tmp"));
+  const Outcome r = softplc({"--cycles", "50", "--plot", path("d.png").string()}, "TMPDIR=" + path("tmp").string());
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string png = read_file(path("d.png"));
+  ASSERT_GE(png.size(), 24u);
+  EXPECT_EQ(big_endian(png, 16), 1000u);
+  EXPECT_EQ(big_endian(png, 20), 600u);
+  EXPECT_EQ(r.out.find("trace written"), std::string::npos);
+  // The temporary trace and the gnuplot script are gone.
+  EXPECT_TRUE(fs::is_empty(path("tmp")));
+}
+
+TEST_F(Run, PlotWithoutGnuplotFailsBeforeTheRun) {
+  const Outcome r = softplc({"--cycles", "10", "--plot", path("g.png").string()}, "PATH=" + path("empty").string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("softplc: gnuplot not found"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("ran "), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(path("g.png")));
+}
+
+TEST_F(Run, BadPlotAndReplaceOptionsAreUsageErrors) {
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"--cycles", "10", "--vars", "LagOut"}, "--plot"},
+      {{"--cycles", "10", "--plot", "x.png", "--vars", "LagOut,Nope"}, "unknown variable 'Nope'"},
+      {{"--cycles", "10", "--plot", "x.png", "--plot-size", "640"}, "--plot-size"},
+      {{"--cycles", "10", "--plot", "x.png", "--plot-size", "20x20"}, "--plot-size"},
+      {{"--cycles", "10", "--replace-at", "next.so"}, "CYCLE:MODULE"},
+      {{"--cycles", "10", "--replace-at", "x5:next.so"}, "CYCLE:MODULE"},
+      {{"--cycles", "10", "--replace-at", "5:"}, "CYCLE:MODULE"},
+      {{"--cycles", "10", "--replace-at", "10:next.so"}, "cycles 0 to 9"},
+      {{"--cycles", "10", "--replace-at", "3:a.so", "--replace-at", "3:b.so"}, "two changes before cycle 3"},
+      {{"--cycles", "10", "--stats-every", "0s"}, "--stats-every"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    const Outcome r = softplc(c.args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("ran "), std::string::npos) << r.out;
+  }
+}
+
+// ---- online change --------------------------------------------------------------------------
+
+const std::vector<std::string> kRamps = {"--cycles", "1500", "--set", "IntRampEnable=TRUE", "--set",
+                                         "RealRampEnable=TRUE"};
+
+std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+TEST_F(Run, OnlineChangeKeepsTheValuesAndTheTraceGoesOnWithoutAJump) {
+  const Outcome r = softplc(with(kRamps, {"--replace-at", std::string("500:") + KX_NEXT_MODULE_FILE, "--trace",
+                                          path("c.csv").string()}));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("before cycle 500: online change from CCodePublic (layout 0x4C5080A3) to CCodePublic_next "
+                       "(layout 0x4C5080DF"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("online changes: 1 made, 0 not made; running CCodePublic_next"), std::string::npos) << r.out;
+
+  const auto trace = read_trace(path("c.csv"));
+  ASSERT_EQ(trace.size(), 1501u);
+  const std::size_t real = column_of(trace, "RealRampOut");
+  const std::size_t integer = column_of(trace, "IntRampOut");
+  EXPECT_EQ(trace[501][0], "5");   // cycle 500, the first of the new module
+  // The REAL ramp climbs 1 per second: 0.01 per cycle, before, across and after the change.
+  for (std::size_t row = 2; row < trace.size(); ++row) {
+    const double step = std::stod(trace[row][real]) - std::stod(trace[row - 1][real]);
+    ASSERT_NEAR(step, 0.01, 0.0005) << "cycle " << row - 1;
+    ASSERT_LE(std::stoi(trace[row - 1][integer]), std::stoi(trace[row][integer])) << "cycle " << row - 1;
+  }
+  EXPECT_NEAR(std::stod(trace[1500][real]), 14.99, 0.02);
+  EXPECT_EQ(trace[1500][integer], "15");
+}
+
+TEST_F(Run, RefusedChangeLeavesTheOldModuleRunning) {
+  const Outcome r = softplc(with(kRamps, {"--replace-at", std::string("500:") + KX_MODULE_FILE, "--trace",
+                                          path("r.csv").string()}));
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("softplc: online change before cycle 500 to "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("refused, CCodePublic keeps running: 69: the new module has no online-change support"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find("ran 1500 cycles"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("online changes: 0 made, 1 not made; running CCodePublic\n"), std::string::npos) << r.out;
+  const auto trace = read_trace(path("r.csv"));
+  ASSERT_EQ(trace.size(), 1501u);
+  EXPECT_NEAR(std::stod(trace[1500][column_of(trace, "RealRampOut")]), 14.99, 0.02);
+}
+
+TEST_F(Run, ChangeToAnotherLayoutOrAMissingFileIsRefusedWithItsReason) {
+  // The variant replaces layout 0x4C5080A3 only; running itself, its layout is 0x4C5080DF.
+  const Outcome layout = softplc({KX_NEXT_MODULE_FILE, "--cycles", "20", "--replace-at",
+                                  std::string("10:") + KX_NEXT_MODULE_FILE});
+  EXPECT_EQ(layout.status, 3) << layout.err;
+  EXPECT_NE(layout.err.find("67: the new module expects layout 0x4C5080A3 but the running one is 0x4C5080DF"),
+            std::string::npos)
+      << layout.err;
+  EXPECT_NE(layout.out.find("ran 20 cycles"), std::string::npos) << layout.out;
+
+  const Outcome missing = softplc({"--cycles", "20", "--replace-at", "10:" + path("gone.so").string()});
+  EXPECT_EQ(missing.status, 3) << missing.err;
+  EXPECT_NE(missing.err.find("module file not found: " + path("gone.so").string()), std::string::npos) << missing.err;
+  EXPECT_NE(missing.out.find("ran 20 cycles"), std::string::npos) << missing.out;
+}
+
+}  // namespace
