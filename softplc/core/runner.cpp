@@ -107,11 +107,13 @@ Status read_row(const Plc& plc, std::span<const Kept> variables, BoolStyle style
   return ok_status();
 }
 
-// Sleeps until the runtime's clock reads `ns`. Some systems end a sleep early (Windows counts in
-// its timer's steps), so the clock has the last word.
+// Sleeps until the runtime's clock reads `ns`, or until Ctrl-C. Some systems end a sleep early
+// (Windows counts in its timer's steps), so the clock has the last word; long waits are cut into
+// slices of 100 ms so that Ctrl-C does not wait for a long period to pass.
 void wait_until(int64_t ns) {
-  for (int64_t left = ns - kxrt_clock_now_ns(); left > 0; left = ns - kxrt_clock_now_ns()) {
-    std::this_thread::sleep_for(std::chrono::nanoseconds(left));
+  constexpr int64_t kSlice = 100'000'000;
+  for (int64_t left = ns - kxrt_clock_now_ns(); left > 0 && gInterrupted == 0; left = ns - kxrt_clock_now_ns()) {
+    std::this_thread::sleep_for(std::chrono::nanoseconds(std::min(left, kSlice)));
   }
 }
 
@@ -261,6 +263,7 @@ Result<RunOutcome> run(std::unique_ptr<Plc>& plc, const RunOptions& options, std
       // whole period or more after its deadline takes the latest deadline that has passed; the
       // ones in between are skipped rather than run back to back.
       wait_until(static_cast<int64_t>(deadline) * period);
+      if (gInterrupted != 0) break;
       const uint64_t reached = static_cast<uint64_t>(std::max<int64_t>(0, latch_cycle()) / period);
       if (reached > deadline) {
         const uint64_t last = options.untilDuration ? std::min(reached, options.cycles) : reached;
