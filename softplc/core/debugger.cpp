@@ -163,7 +163,7 @@ enum class Flow { Stay, Resume };
 class Session {
  public:
   Session(Plc& plc, const DebugOptions& options, std::istream& in, std::ostream& out)
-      : plc_(plc), options_(options), in_(in), out_(out), entryPoints_(plc.module().entry_points()) {}
+      : plc_(plc), options_(options), in_(in), out_(out) {}
 
   ~Session() {
     kxdbg_set_handler(nullptr, nullptr, nullptr);
@@ -226,7 +226,6 @@ class Session {
   const DebugOptions& options_;
   std::istream& in_;
   std::ostream& out_;
-  std::vector<EntryPointDescriptor*> entryPoints_;
 
   Mode mode_ = Mode::Idle;
   std::optional<std::size_t> depth_;   // Next and Finish
@@ -496,7 +495,7 @@ void Session::event(int32_t kind, const Place& place) {
 }
 
 void Session::set_local(bool on) {
-  for (EntryPointDescriptor* descriptor : entryPoints_) descriptor->localDebugFlag = on ? 1u : 0u;
+  for (EntryPointDescriptor* descriptor : plc_.entry_points()) descriptor->localDebugFlag = on ? 1u : 0u;
   localOn_ = on;
 }
 
