@@ -10,6 +10,6 @@ cmake --build --preset linux-i386 -j "$(nproc)"
 bin=build/linux-i386/bin
 if [ $# -eq 0 ]; then
   set -- --duration 120s --period 10ms --set IntRampEnable=TRUE --set RealRampEnable=TRUE \
-    --trace build/linux-i386/run.csv
+    --trace build/linux-i386/run.csv --plot build/linux-i386/run.png
 fi
 exec "$bin/softplc" run "$@"
