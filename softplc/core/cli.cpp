@@ -257,22 +257,30 @@ Result<RunOptions> run_options(const Arguments& args) {
   return options;
 }
 
-int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
-  // The whole command line is checked before the module is touched.
-  auto options = run_options(args);
-  if (!options) return report(options.error(), err);
-  auto path = module_path(args.module);
-  if (!path) return report(path.error(), err);
+// Loads the module named on the command line (or the default one), attaches it to the runtime and
+// prints the line that names it.
+Result<std::unique_ptr<Plc>> attach_module(const std::string& name, std::ostream& out) {
+  auto path = module_path(name);
+  if (!path) return path.error();
   auto module = Module::load(*path);
-  if (!module) return report(module.error(), err);
+  if (!module) return module.error();
   auto info = query_module_info(*module);
-  if (!info) return report(info.error(), err);
+  if (!info) return info.error();
   auto plc = Plc::attach(std::move(module).value());
-  if (!plc) return report(plc.error(), err);
+  if (!plc) return plc.error();
   out << "module " << info->name << ": " << info->cfwText << ", code version " << info->codeVersion << ", "
       << info->ticksPerSecond << " ticks/s";
   for (const auto& ep : info->entryPoints) out << ", entry point " << ep.name;
   out << "\n";
+  return plc;
+}
+
+int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
+  // The whole command line is checked before the module is touched.
+  auto options = run_options(args);
+  if (!options) return report(options.error(), err);
+  auto plc = attach_module(args.module, out);
+  if (!plc) return report(plc.error(), err);
   auto outcome = run(*plc, *options, out, err);
   if (!outcome) return report(outcome.error(), err);
   return outcome->changesNotMade != 0 ? kExitChangeNotMade : kExitOk;
@@ -295,15 +303,8 @@ int command_debug(const Arguments& args, std::ostream& out, std::ostream& err) {
   // Commands that do not come from a person at a terminal are echoed after the prompt.
   options.echo = !args.script.empty() || !stdin_is_terminal();
 
-  auto path = module_path(args.module);
-  if (!path) return report(path.error(), err);
-  auto module = Module::load(*path);
-  if (!module) return report(module.error(), err);
-  auto info = query_module_info(*module);
-  if (!info) return report(info.error(), err);
-  auto plc = Plc::attach(std::move(module).value());
+  auto plc = attach_module(args.module, out);
   if (!plc) return report(plc.error(), err);
-  out << "module " << info->name << ": " << info->cfwText << ", code version " << info->codeVersion << "\n";
   std::istream& in = args.script.empty() ? std::cin : script;
   if (auto status = debug(**plc, options, in, out); !status) return report(status.error(), err);
   return kExitOk;

@@ -1,5 +1,7 @@
 // softplc as a user runs it: the built program with arguments, its output and its exit status.
 #include <gtest/gtest.h>
+
+#include "softplc_process.h"
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -12,26 +14,7 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string read_file(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-std::string quoted(const std::string& arg) {
-  std::string q = "'";
-  for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using namespace softplc_test;
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -45,38 +28,9 @@ std::string trimmed(const std::string& line) {
   return first == std::string::npos ? std::string() : line.substr(first);
 }
 
-std::vector<std::string> split(const std::string& line, char separator) {
-  std::vector<std::string> fields;
-  std::istringstream in(line);
-  for (std::string field; std::getline(in, field, separator);) fields.push_back(field);
-  return fields;
-}
-
-class Cli : public ::testing::Test {
+class Cli : public SoftplcProcessTest {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / (std::string("softplc_cli_") + info->name() + "_" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  Outcome softplc(const std::vector<std::string>& args) {
-    std::string command = quoted(SOFTPLC_EXE);
-    for (const std::string& arg : args) command += " " + quoted(arg);
-    command += " >" + quoted((dir_ / "stdout").string()) + " 2>" + quoted((dir_ / "stderr").string()) + " </dev/null";
-    Outcome outcome;
-    const int raw = std::system(command.c_str());
-    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    outcome.out = read_file(dir_ / "stdout");
-    outcome.err = read_file(dir_ / "stderr");
-    return outcome;
-  }
-
-  fs::path path(const char* name) const { return dir_ / name; }
-
-  fs::path dir_;
+  Outcome softplc(const std::vector<std::string>& args) { return invoke({}, args); }
 };
 
 const char* const kHeader =

@@ -1,5 +1,7 @@
 // softplc run as a user runs it, for the real-time statistics, the plots and online changes.
 #include <gtest/gtest.h>
+
+#include "softplc_process.h"
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,33 +16,7 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string read_file(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-std::string quoted(const std::string& arg) {
-  std::string q = "'";
-  for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::vector<std::string> split(const std::string& line, char separator) {
-  std::vector<std::string> fields;
-  std::istringstream in(line);
-  for (std::string field; std::getline(in, field, separator);) fields.push_back(field);
-  return fields;
-}
+using namespace softplc_test;
 
 // A trace as rows of fields, the header first.
 std::vector<std::vector<std::string>> read_trace(const fs::path& path) {
@@ -66,31 +42,11 @@ double nanoseconds(const std::string& number, const std::string& unit) {
   return value;
 }
 
-class Run : public ::testing::Test {
+class Run : public SoftplcProcessTest {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / (std::string("softplc_run_") + info->name() + "_" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   Outcome softplc(const std::vector<std::string>& args, const std::string& environment = "") {
-    std::string command = environment + " " + quoted(SOFTPLC_EXE) + " run";
-    for (const std::string& arg : args) command += " " + quoted(arg);
-    command += " >" + quoted((dir_ / "stdout").string()) + " 2>" + quoted((dir_ / "stderr").string()) + " </dev/null";
-    Outcome outcome;
-    const int raw = std::system(command.c_str());
-    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    outcome.out = read_file(dir_ / "stdout");
-    outcome.err = read_file(dir_ / "stderr");
-    return outcome;
+    return invoke({"run"}, args, environment);
   }
-
-  fs::path path(const char* name) const { return dir_ / name; }
-
-  fs::path dir_;
 };
 
 // ---- real time ------------------------------------------------------------------------------
