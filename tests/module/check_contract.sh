@@ -63,6 +63,8 @@ if [ -f "$dll" ]; then
   for s in $debug; do case "$kd" in *" _$s "*) ;; *) fail "PE: _$s not imported from KXoplcK_VC.DLL";; esac; done
   for s in $system; do case "$ms" in *" $s "*) ;; *) fail "PE: $s not imported from msvcrt.dll";; esac; done
   echo "$p" | grep -qiE 'DLL Name: (libstdc\+\+|libgcc|libwinpthread)' && fail "PE: depends on a mingw runtime DLL"
+elif [ -n "${KX_REQUIRE_WINDOWS:-}" ]; then
+  fail "no Windows build at $win_bin"
 else
   echo "note: no Windows build at $win_bin; checked the Linux module only"
 fi
