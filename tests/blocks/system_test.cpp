@@ -17,6 +17,7 @@
 #include "events.h"
 #include "module/exports.h"
 #include "kxrt.h"
+#include "loaded_module.h"
 
 namespace {
 
@@ -59,36 +60,6 @@ enum : uint32_t {
   DataAreaSize = 896,
 };
 
-// The module loaded as a runtime loads it: by file name, exports resolved by name.
-struct Module {
-  void* handle = nullptr;
-  decltype(&KX_fr_SimpleMain) SimpleMain = nullptr;
-  decltype(&KXocc_queryEP) queryEP = nullptr;
-  decltype(&KXocc_getData) getData = nullptr;
-  decltype(&KXocc_setData) setData = nullptr;
-  EntryPointDescriptor* ep = nullptr;
-
-  Module() {
-    const std::string path = std::string(KX_BIN_DIR) + "/CCodePublic.so";
-    handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) throw std::runtime_error(std::string("cannot load: ") + dlerror());
-    resolve(SimpleMain, "KX_fr_SimpleMain");
-    resolve(queryEP, "KXocc_queryEP");
-    resolve(getData, "KXocc_getData");
-    resolve(setData, "KXocc_setData");
-    ep = queryEP(0);
-  }
-  ~Module() { dlclose(handle); }
-  Module(const Module&) = delete;
-  Module& operator=(const Module&) = delete;
-
-  template <typename F>
-  void resolve(F& slot, const char* name) {
-    slot = reinterpret_cast<F>(dlsym(handle, name));
-    if (slot == nullptr) throw std::runtime_error(std::string("missing export ") + name);
-  }
-};
-
 struct Recorder {
   std::vector<Event> events;
   const uint8_t* base = nullptr;
@@ -110,8 +81,8 @@ void KX_CDECL onExit(void* user, EntryPointDescriptor*) {
 
 class Blocks : public ::testing::Test {
  protected:
-  static inline std::unique_ptr<Module> module;
-  static void SetUpTestSuite() { module = std::make_unique<Module>(); }
+  static inline std::unique_ptr<LoadedModule> module;
+  static void SetUpTestSuite() { module = std::make_unique<LoadedModule>(module_path()); }
   static void TearDownTestSuite() { module.reset(); }
 
   // A fresh start: data area zeroed, entry point registered, initialised in cold-start mode with
