@@ -3,7 +3,7 @@
 // is placed explicitly (padding written out) and checked at compile time.
 #pragma once
 
-#include "runtime/kx_types.h"
+#include "abi/kx_types.h"
 
 #define KX_DATA_AREA_SIZE 896u
 

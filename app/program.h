@@ -3,7 +3,7 @@
 #pragma once
 
 #include "app/data_area.h"
-#include "module/descriptors.h"
+#include "abi/descriptors.h"
 
 // The module's own data area: zero at load, written only by the runtime's initialisation, by the
 // cycles and by the data-access exports.

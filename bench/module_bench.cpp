@@ -21,7 +21,7 @@ struct Fixture {
     kxrt_register_entry_point(module->ep);
     module->ep->globalDebugFlag = &globalSwitch;
     kxrt_clock_select(KXRT_CLOCK_SIMULATED);
-    module->SimpleMain(KX_MODE_INIT, 0);
+    module->simpleMain(KX_MODE_INIT, 0);
     module->write<uint8_t>(12, 1);   // IntRampEnable
     module->write<uint8_t>(24, 1);   // RealRampEnable
     kxdbg_set_handler([](void* user, int32_t, void*, int32_t, EntryPointDescriptor*) { ++*static_cast<uint64_t*>(user); },
@@ -30,7 +30,7 @@ struct Fixture {
   void cycle() {
     kxrt_clock_set_ns(now);
     now += 10'000'000;
-    module->SimpleMain(KX_MODE_CYCLE, 0);
+    module->simpleMain(KX_MODE_CYCLE, 0);
   }
 };
 

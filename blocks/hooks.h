@@ -4,8 +4,8 @@
 // next hook, even inside a block.
 #pragma once
 
-#include "module/descriptors.h"
-#include "runtime/kx_debug.h"
+#include "abi/descriptors.h"
+#include "abi/kx_debug.h"
 
 // Type identifiers reported with the hook events.
 enum KxTypeId : int32_t {

@@ -15,9 +15,9 @@
 #include <math.h>
 #include <stdlib.h>
 
-#include "runtime/kx_debug.h"
-#include "runtime/kx_framework.h"
-#include "runtime/kx_types.h"
+#include "abi/kx_debug.h"
+#include "abi/kx_framework.h"
+#include "abi/kx_types.h"
 
 #define KX_OP static inline __attribute__((always_inline))
 

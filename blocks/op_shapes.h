@@ -16,7 +16,7 @@
 #pragma once
 
 #include "blocks/hooks.h"
-#include "runtime/kx_framework.h"
+#include "abi/kx_framework.h"
 
 #define KX_SHAPE static inline __attribute__((always_inline))
 

@@ -5,8 +5,8 @@
 // otherwise crash are answered as refusals: a null reference pointer is "no data pointer", and a
 // null buffer with a non-zero size is refused (status 33 with nothing copied) -- a null buffer with
 // size 0 copies nothing and succeeds like any other empty copy.
-#include "module/exports.h"
-#include "runtime/kx_framework.h"
+#include "abi/exports.h"
+#include "abi/kx_framework.h"
 
 KX_EXPORT uint8_t* KX_STDCALL KXocc_getDataPointer(const DataRef* reference) {
   if (reference == nullptr || reference->descriptor == nullptr) return nullptr;

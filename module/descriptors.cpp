@@ -1,8 +1,8 @@
 // The module's static descriptors, version records and query exports.
-#include "module/descriptors.h"
+#include "abi/descriptors.h"
 
 #include "app/program.h"
-#include "module/exports.h"
+#include "abi/exports.h"
 
 namespace {
 

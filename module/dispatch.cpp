@@ -1,6 +1,6 @@
 // Entry-point dispatch and initialisation.
-#include "module/exports.h"
-#include "runtime/kx_framework.h"
+#include "abi/exports.h"
+#include "abi/kx_framework.h"
 
 KX_EXPORT int32_t KX_STDCALL KX_fr_SimpleMain(uint32_t mode, uint32_t argument) {
   const uint32_t count = KXocc_queryEPCount();

@@ -6,8 +6,8 @@
 // current descriptor has no online-change support (69; for the re-initialisation: nothing to do,
 // 0), a null predecessor cannot carry the expected layout (67), and a null reference cannot be
 // mapped (65, nothing written).
-#include "module/exports.h"
-#include "runtime/kx_framework.h"
+#include "abi/exports.h"
+#include "abi/kx_framework.h"
 
 namespace {
 

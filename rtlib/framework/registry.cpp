@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "internal.h"
-#include "module/descriptors.h"
+#include "abi/descriptors.h"
 
 namespace {
 

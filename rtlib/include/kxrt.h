@@ -15,8 +15,8 @@
 // description, timer state) and the rules it applies are described in rtlib/README.md.
 #pragma once
 
-#include "runtime/kx_debug.h"
-#include "runtime/kx_framework.h"
+#include "abi/kx_debug.h"
+#include "abi/kx_framework.h"
 
 struct EntryPointDescriptor;
 

@@ -16,8 +16,8 @@
 #include <unistd.h>
 #endif
 
-#include "module/descriptors.h"
-#include "rtlib/include/kxrt.h"
+#include "abi/descriptors.h"
+#include "kxrt.h"
 #include "softplc/core/symbols.h"
 #include "softplc/core/values.h"
 

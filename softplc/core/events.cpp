@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "module/descriptors.h"
-#include "rtlib/include/kxrt.h"
+#include "abi/descriptors.h"
+#include "kxrt.h"
 #include "softplc/core/symbols.h"
 #include "softplc/core/values.h"
 

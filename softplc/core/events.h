@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/kx_types.h"
+#include "abi/kx_types.h"
 
 struct EntryPointDescriptor;
 

@@ -6,35 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "module/exports.h"
+#include "abi/export_table.h"
 #include "softplc/core/library.h"
 
 namespace softplc {
 
-// The module's exports that the host uses, as typed function pointers.
-struct ModuleExports {
-  decltype(&KX_fr_SimpleMain) simpleMain = nullptr;
-  decltype(&KXocc_queryEPCount) queryEPCount = nullptr;
-  decltype(&KXocc_queryEP) queryEP = nullptr;
-  decltype(&KXocc_queryTASKCount) queryTASKCount = nullptr;
-  decltype(&KXocc_queryTASK) queryTASK = nullptr;
-  decltype(&KXocc_queryCFWVersion) queryCFWVersion = nullptr;
-  decltype(&KXocc_queryTimeFreq) queryTimeFreq = nullptr;
-  decltype(&KXocc_queryCVersion) queryCVersion = nullptr;
-  decltype(&KXocc_getData) getData = nullptr;
-  decltype(&KXocc_setData) setData = nullptr;
-};
-
-// The online-change exports, resolved only when a module is to replace a running one.
-struct OnlineChangeExports {
-  decltype(&KXocc_isReloadPossible) isReloadPossible = nullptr;
-  decltype(&KX_fr_CallReInitFunc) reInit = nullptr;
-  decltype(&KXocc_mapDataAddress) mapDataAddress = nullptr;
-};
-
-// The exported name of a function: "name@N" (N = bytes of arguments) for 32-bit Windows stdcall,
-// the plain name elsewhere.
-std::string exported_name(const char* name, unsigned argumentBytes);
+// The module's exports, as typed function pointers: the ones every run needs, and the online-change
+// exports, resolved only when a module is to replace a running one.
+using ModuleExports = KxRunExports;
+using OnlineChangeExports = KxOnlineChangeExports;
 
 class Module {
  public:

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "rtlib/include/kxrt.h"
+#include "kxrt.h"
 
 namespace softplc {
 

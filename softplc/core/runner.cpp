@@ -8,7 +8,7 @@
 #include <map>
 #include <thread>
 
-#include "rtlib/include/kxrt.h"
+#include "kxrt.h"
 #include "softplc/core/cycle_stats.h"
 #include "softplc/core/events.h"
 #include "softplc/core/online_change.h"

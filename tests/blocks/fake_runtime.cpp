@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "runtime/kx_debug.h"
-#include "runtime/kx_framework.h"
+#include "abi/kx_debug.h"
+#include "abi/kx_framework.h"
 
 namespace fake {
 

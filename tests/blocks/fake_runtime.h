@@ -9,7 +9,7 @@
 
 #include "events.h"
 
-#include "runtime/kx_types.h"
+#include "abi/kx_types.h"
 
 namespace fake {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "events.h"
-#include "module/exports.h"
+#include "abi/exports.h"
 #include "kxrt.h"
 #include "loaded_module.h"
 
@@ -98,7 +98,7 @@ class Blocks : public ::testing::Test {
     DataRef whole{ep, 0};
     ASSERT_EQ(0, module->setData(&whole, zeros.data(), DataAreaSize));
     ASSERT_EQ(0, kxrt_clock_select(KXRT_CLOCK_SIMULATED));
-    ASSERT_EQ(0, module->SimpleMain(KX_MODE_INIT, 0));
+    ASSERT_EQ(0, module->simpleMain(KX_MODE_INIT, 0));
     recorder.base = ep->dataArea;
     kxdbg_set_handler(onEnter, onExit, &recorder);
   }
@@ -111,7 +111,7 @@ class Blocks : public ::testing::Test {
   void cycle() {
     kxrt_clock_set_ns(cycles * kCycleNs);
     kxdbg_begin_cycle();
-    ASSERT_EQ(0, module->SimpleMain(KX_MODE_CYCLE, 0));
+    ASSERT_EQ(0, module->simpleMain(KX_MODE_CYCLE, 0));
     ++cycles;
   }
 
@@ -409,7 +409,7 @@ TEST_F(Blocks, BadInputsBetweenCyclesNeverBreakACycle) {
   const std::vector<uint8_t> zeros(DataAreaSize, 0);
   DataRef whole{ep, 0};
   ASSERT_EQ(0, module->setData(&whole, zeros.data(), DataAreaSize));
-  ASSERT_EQ(0, module->SimpleMain(KX_MODE_INIT, 0));
+  ASSERT_EQ(0, module->simpleMain(KX_MODE_INIT, 0));
   for (int i = 0; i < 2000; ++i) cycle();
   EXPECT_NEAR(205.2f, get<float>(LagOut), 0.005f);
 }

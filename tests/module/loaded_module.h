@@ -9,63 +9,22 @@
 #include <string>
 #include <vector>
 
-#include "module/exports.h"
+#include "abi/export_table.h"
 
-struct LoadedModule {
+struct LoadedModule : KxRunExports, KxOnlineChangeExports {
   void* handle = nullptr;
-
-  decltype(&KX_fr_SimpleMain) SimpleMain = nullptr;
-  decltype(&KX_fr_CallInitFunc) CallInitFunc = nullptr;
-  decltype(&KXocc_queryEPCount) queryEPCount = nullptr;
-  decltype(&KXocc_queryEP) queryEP = nullptr;
-  decltype(&KXocc_queryTASKCount) queryTASKCount = nullptr;
-  decltype(&KXocc_queryTASK) queryTASK = nullptr;
-  decltype(&KXocc_queryCFWVersion) queryCFWVersion = nullptr;
-  decltype(&KXocc_queryTimeFreq) queryTimeFreq = nullptr;
-  decltype(&KXocc_queryCVersion) queryCVersion = nullptr;
-  decltype(&KXocc_queryCCRC) queryCCRC = nullptr;
-  decltype(&KXocc_queryCInfoCount) queryCInfoCount = nullptr;
-  decltype(&KXocc_queryCInfo) queryCInfo = nullptr;
-  decltype(&KXocc_getDataPointer) getDataPointer = nullptr;
-  decltype(&KXocc_getDataAddressOffset) getDataAddressOffset = nullptr;
-  decltype(&KXocc_getData) getData = nullptr;
-  decltype(&KXocc_setData) setData = nullptr;
-  decltype(&KX_fr_CallQueryRetainedDataSize) queryRetainedDataSize = nullptr;
-  decltype(&KX_fr_CallGetRetainedData) getRetainedData = nullptr;
-  decltype(&KX_fr_CallSetRetainedData) setRetainedData = nullptr;
-  decltype(&KX_fr_CallReInitFunc) reInit = nullptr;
-  decltype(&KXocc_isReloadPossible) isReloadPossible = nullptr;
-  decltype(&KXocc_isLoadPossible) isLoadPossible = nullptr;
-  decltype(&KXocc_mapDataAddress) mapDataAddress = nullptr;
 
   EntryPointDescriptor* ep = nullptr;
 
   explicit LoadedModule(const std::string& path) {
     handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) throw std::runtime_error(std::string("cannot load module: ") + dlerror());
-    resolve(SimpleMain, "KX_fr_SimpleMain");
-    resolve(CallInitFunc, "KX_fr_CallInitFunc");
-    resolve(queryEPCount, "KXocc_queryEPCount");
-    resolve(queryEP, "KXocc_queryEP");
-    resolve(queryTASKCount, "KXocc_queryTASKCount");
-    resolve(queryTASK, "KXocc_queryTASK");
-    resolve(queryCFWVersion, "KXocc_queryCFWVersion");
-    resolve(queryTimeFreq, "KXocc_queryTimeFreq");
-    resolve(queryCVersion, "KXocc_queryCVersion");
-    resolve(queryCCRC, "KXocc_queryCCRC");
-    resolve(queryCInfoCount, "KXocc_queryCInfoCount");
-    resolve(queryCInfo, "KXocc_queryCInfo");
-    resolve(getDataPointer, "KXocc_getDataPointer");
-    resolve(getDataAddressOffset, "KXocc_getDataAddressOffset");
-    resolve(getData, "KXocc_getData");
-    resolve(setData, "KXocc_setData");
-    resolve(queryRetainedDataSize, "KX_fr_CallQueryRetainedDataSize");
-    resolve(getRetainedData, "KX_fr_CallGetRetainedData");
-    resolve(setRetainedData, "KX_fr_CallSetRetainedData");
-    resolve(reInit, "KX_fr_CallReInitFunc");
-    resolve(isReloadPossible, "KXocc_isReloadPossible");
-    resolve(isLoadPossible, "KXocc_isLoadPossible");
-    resolve(mapDataAddress, "KXocc_mapDataAddress");
+    std::string missing;
+    auto lookup = [this](const char* name) { return dlsym(handle, name); };
+    auto note = [&missing](const char* name) { missing += std::string(" ") + name; };
+    kx_resolve_exports(static_cast<KxRunExports&>(*this), lookup, note);
+    kx_resolve_exports(static_cast<KxOnlineChangeExports&>(*this), lookup, note);
+    if (!missing.empty()) throw std::runtime_error("exports missing:" + missing);
     ep = queryEP(0);
   }
   ~LoadedModule() {
@@ -73,12 +32,6 @@ struct LoadedModule {
   }
   LoadedModule(const LoadedModule&) = delete;
   LoadedModule& operator=(const LoadedModule&) = delete;
-
-  template <typename F>
-  void resolve(F& slot, const char* name) {
-    slot = reinterpret_cast<F>(dlsym(handle, name));
-    if (slot == nullptr) throw std::runtime_error(std::string("export missing: ") + name);
-  }
 
   // The whole data area, read as a runtime reads it.
   std::vector<uint8_t> snapshot() const {

@@ -60,7 +60,7 @@ class ModuleTest : public ::testing::Test {
     m.ep->globalDebugFlag = &globalSwitch;
     kxrt_clock_select(KXRT_CLOCK_SIMULATED);
     kxdbg_set_handler(&ModuleTest::enterThunk, &ModuleTest::exitThunk, this);
-    ASSERT_EQ(m.SimpleMain(KX_MODE_INIT, 0), 0);   // cold start: a fresh data area per test
+    ASSERT_EQ(m.simpleMain(KX_MODE_INIT, 0), 0);   // cold start: a fresh data area per test
   }
   void TearDown() override { kxdbg_set_handler(nullptr, nullptr, nullptr); }
 
@@ -80,7 +80,7 @@ class ModuleTest : public ::testing::Test {
     if (self->onEvent) self->onEvent(Exit);
   }
 
-  void cycle() { ASSERT_EQ(module->SimpleMain(KX_MODE_CYCLE, 0), 0); }
+  void cycle() { ASSERT_EQ(module->simpleMain(KX_MODE_CYCLE, 0), 0); }
   LoadedModule& m() { return *module; }
 };
 
@@ -112,7 +112,7 @@ TEST_F(ModuleTest, EntryPointDescriptorFieldsByOffset) {
   EXPECT_STREQ(reinterpret_cast<const char*>(u32(4)), "KX_PI_Program_Control");
   EXPECT_EQ(u32(8), 0x0023EBDDu);
   EXPECT_NE(u32(12), 0u);   // cycle function
-  EXPECT_EQ(u32(24), reinterpret_cast<uint32_t>(m().CallInitFunc));
+  EXPECT_EQ(u32(24), reinterpret_cast<uint32_t>(m().callInitFunc));
   EXPECT_NE(u32(40), 0u);
   EXPECT_EQ(u32(44), 896u);
   EXPECT_EQ(u32(56), 0x4C5080A3u);
@@ -142,7 +142,7 @@ TEST_F(ModuleTest, InitialValuesBeforeAnyCycle) {
   std::vector<uint8_t> junk(896, 0xA5);
   DataRef all{m().ep, 0};
   ASSERT_EQ(m().setData(&all, junk.data(), 896), 0);
-  ASSERT_EQ(m().SimpleMain(KX_MODE_INIT, 0), 0);
+  ASSERT_EQ(m().simpleMain(KX_MODE_INIT, 0), 0);
 
   std::vector<uint8_t> expected(896, 0);
   auto put = [&](size_t off, std::initializer_list<uint8_t> bytes) {
@@ -164,7 +164,7 @@ TEST_F(ModuleTest, InitialValuesBeforeAnyCycle) {
 TEST_F(ModuleTest, WarmStartAppliesTheTableOnly) {
   m().write<uint8_t>(630, 0x5A);     // a byte the table passes over
   m().write<float>(0, 1.5f);         // a byte the table sets
-  ASSERT_EQ(m().SimpleMain(KX_MODE_INIT, 1), 0);
+  ASSERT_EQ(m().simpleMain(KX_MODE_INIT, 1), 0);
   EXPECT_EQ(m().read<uint8_t>(630), 0x5A);
   EXPECT_FLOAT_EQ(m().read<float>(0), 102.6f);
 }
@@ -172,8 +172,8 @@ TEST_F(ModuleTest, WarmStartAppliesTheTableOnly) {
 TEST_F(ModuleTest, StartModesAboveOneInitialiseNothing) {
   m().write<float>(0, 1.5f);
   for (uint32_t mode : {2u, 3u, 4u, 99u}) {
-    EXPECT_EQ(m().SimpleMain(KX_MODE_INIT, mode), 0);
-    EXPECT_EQ(m().CallInitFunc(m().ep, mode), 0);
+    EXPECT_EQ(m().simpleMain(KX_MODE_INIT, mode), 0);
+    EXPECT_EQ(m().callInitFunc(m().ep, mode), 0);
   }
   EXPECT_FLOAT_EQ(m().read<float>(0), 1.5f);
 }
@@ -181,9 +181,9 @@ TEST_F(ModuleTest, StartModesAboveOneInitialiseNothing) {
 TEST_F(ModuleTest, OtherModesRunNothing) {
   m().ep->localDebugFlag = 1;
   const auto before = m().snapshot();
-  EXPECT_EQ(m().SimpleMain(2, 0), 0);
-  EXPECT_EQ(m().SimpleMain(7, 0), 0);
-  EXPECT_EQ(m().SimpleMain(0xFFFFFFFFu, 0), 0);
+  EXPECT_EQ(m().simpleMain(2, 0), 0);
+  EXPECT_EQ(m().simpleMain(7, 0), 0);
+  EXPECT_EQ(m().simpleMain(0xFFFFFFFFu, 0), 0);
   EXPECT_TRUE(events.empty());
   EXPECT_EQ(m().snapshot(), before);
 }
@@ -191,7 +191,7 @@ TEST_F(ModuleTest, OtherModesRunNothing) {
 TEST_F(ModuleTest, InitStatusOfAnEntryPointIsPassedThrough) {
   const KxInitFunction original = m().ep->initFunction;
   m().ep->initFunction = [](EntryPointDescriptor*, uint32_t) KX_STDCALL -> int32_t { return 7; };
-  const int32_t status = m().SimpleMain(KX_MODE_INIT, 0);
+  const int32_t status = m().simpleMain(KX_MODE_INIT, 0);
   m().ep->initFunction = original;
   EXPECT_EQ(status, 7);
 }

@@ -22,7 +22,7 @@ class OnlineChangeTest : public ::testing::Test {
     ASSERT_EQ(kxrt_register_entry_point(running->ep), 0) << kxrt_last_message();
     ASSERT_EQ(kxrt_register_entry_point(next->ep), 0) << kxrt_last_message();
     kxrt_clock_select(KXRT_CLOCK_SIMULATED);
-    ASSERT_EQ(running->SimpleMain(KX_MODE_INIT, 0), 0);
+    ASSERT_EQ(running->simpleMain(KX_MODE_INIT, 0), 0);
     running->write<uint8_t>(12, 1);   // IntRampEnable
     running->write<uint8_t>(24, 1);   // RealRampEnable
   }
@@ -31,7 +31,7 @@ class OnlineChangeTest : public ::testing::Test {
   void cycles(LoadedModule& m, int n) {
     for (int i = 0; i < n; ++i) {
       kxrt_clock_set_ns(now_ns);
-      ASSERT_EQ(m.SimpleMain(KX_MODE_CYCLE, 0), 0);
+      ASSERT_EQ(m.simpleMain(KX_MODE_CYCLE, 0), 0);
       now_ns += 10'000'000;
     }
   }

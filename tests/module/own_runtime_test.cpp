@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "loaded_module.h"
-#include "runtime/kx_debug.h"
-#include "runtime/kx_framework.h"
+#include "abi/kx_debug.h"
+#include "abi/kx_framework.h"
 
 namespace {
 struct InitCall {
@@ -95,9 +95,9 @@ class OwnRuntimeTest : public ::testing::Test {
 TEST_F(OwnRuntimeTest, StartModeZeroIsAColdStartAndOneAWarmStart) {
   EntryPointDescriptor* ep = m().ep;
   ep->initArg = 0x0123456789ABCDEFull;
-  EXPECT_EQ(m().CallInitFunc(ep, 0), 0);
-  EXPECT_EQ(m().SimpleMain(KX_MODE_INIT, 1), 0);
-  for (uint32_t mode : {2u, 3u, 4u, 0x80000000u}) EXPECT_EQ(m().CallInitFunc(ep, mode), 0);
+  EXPECT_EQ(m().callInitFunc(ep, 0), 0);
+  EXPECT_EQ(m().simpleMain(KX_MODE_INIT, 1), 0);
+  for (uint32_t mode : {2u, 3u, 4u, 0x80000000u}) EXPECT_EQ(m().callInitFunc(ep, mode), 0);
   ep->initArg = 0;
   ASSERT_EQ(initCalls.size(), 2u);
   for (const InitCall& c : initCalls) {
@@ -137,7 +137,7 @@ TEST_F(OwnRuntimeTest, RetainedDataExportsCallNothingInThisModule) {
 
 TEST_F(OwnRuntimeTest, HooksReachTheHostsOwnDebugLibrary) {
   m().ep->localDebugFlag = 1;
-  ASSERT_EQ(m().SimpleMain(KX_MODE_CYCLE, 0), 0);
+  ASSERT_EQ(m().simpleMain(KX_MODE_CYCLE, 0), 0);
   m().ep->localDebugFlag = 0;
   EXPECT_GT(enterCalls, 0);
   EXPECT_GT(exitCalls, 0);

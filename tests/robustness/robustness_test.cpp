@@ -72,7 +72,7 @@ class RobustnessTest : public ::testing::Test {
         },
         [](void* user, EntryPointDescriptor*) { ++static_cast<RobustnessTest*>(user)->hookEvents; },
         this);
-    ASSERT_EQ(m->SimpleMain(KX_MODE_INIT, 0), 0);
+    ASSERT_EQ(m->simpleMain(KX_MODE_INIT, 0), 0);
     model = m->snapshot();
   }
   void TearDown() override {
@@ -166,7 +166,7 @@ class RobustnessTest : public ::testing::Test {
       if (f.chance(95)) kxrt_clock_set_ns(now + 10'000'000);
       else kxrt_clock_set_ns(jump > 0 && now > INT64_MAX - jump ? jump : now / 2 + jump);
     }
-    ASSERT_EQ(m->SimpleMain(mode, argument), 0);
+    ASSERT_EQ(m->simpleMain(mode, argument), 0);
     if (mode == KX_MODE_CYCLE || (mode == KX_MODE_INIT && argument <= 1)) model = m->snapshot();
     else expectModel("a mode that runs nothing");
   }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "kxrt.h"
-#include "module/descriptors.h"
+#include "abi/descriptors.h"
 
 class RuntimeTest : public ::testing::Test {
  protected:

@@ -2,7 +2,7 @@
 // Linux. A runtime finds them by name; tests and the host use these declarations for the types.
 #pragma once
 
-#include "module/descriptors.h"
+#include "abi/descriptors.h"
 
 #if defined(KX_MODULE_BUILDING)
 #define KX_EXPORT extern "C" KX_DLL_EXPORT

@@ -3,7 +3,7 @@
 // (imported as _KXoplck_EnterBreakpointImpl@16 and so on), on Linux they are plain.
 #pragma once
 
-#include "runtime/kx_types.h"
+#include "abi/kx_types.h"
 
 #if defined(KXOPLCK_BUILDING)
 #define KXOPLCK_API KX_DLL_EXPORT

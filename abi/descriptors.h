@@ -3,7 +3,7 @@
 // laid out field by field and checked at compile time.
 #pragma once
 
-#include "runtime/kx_types.h"
+#include "abi/kx_types.h"
 
 struct EntryPointDescriptor;
 

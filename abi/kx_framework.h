@@ -3,7 +3,7 @@
 // helpers. cdecl, plain names; 64-bit values travel as two 32-bit words, low word first.
 #pragma once
 
-#include "runtime/kx_types.h"
+#include "abi/kx_types.h"
 
 #if defined(KXAPI_BUILDING)
 #define KXAPI_API KX_DLL_EXPORT
