@@ -148,7 +148,8 @@ Json symbol_file(const KxModuleIdentity& module) {
   const Layout layout = data_area_layout();
   Json records = Json::array();
   for (const Record& r : layout.records)
-    records.push_back({{"name", r.name}, {"offset", r.offset}, {"size", r.size}, {"typeId", r.typeId}});
+    records.push_back(
+        {{"name", r.name}, {"offset", r.offset}, {"size", r.size}, {"typeId", r.typeId}});
   Json variables = Json::array();
   for (const Variable& v : layout.variables) {
     Json entry = {{"name", v.name},

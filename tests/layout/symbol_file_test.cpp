@@ -50,7 +50,8 @@ const Members& members();
   m.emplace(#name, Member{MEMBER(name), type_name<decltype(KxRecord::name)>()});
 #define ROW_FIELD(offset, type, name, op) \
   m.emplace(#name, Member{MEMBER(name), type_name<decltype(KxRecord::name)>()});
-#define ROW_BLOCK(offset, record, name) m.emplace(#name, Member{MEMBER(name), "", &members<record>()});
+#define ROW_BLOCK(offset, record, name) \
+  m.emplace(#name, Member{MEMBER(name), "", &members<record>()});
 #define ROW_TIMER(offset, kind, name) \
   m.emplace(#name, Member{MEMBER(name), "", &members<TimerRecord>()});
 #define ROW_EDGE(offset, name) m.emplace(#name, Member{MEMBER(name), "", &members<RTrigRecord>()});
