@@ -9,8 +9,6 @@
 #include "app/layout.h"
 #include "app/type_ids.h"
 
-#define KX_DATA_AREA_SIZE 896u
-
 // ---- the structs -------------------------------------------------------------------------------
 
 #define KX_MEMBER_VAR(offset, type, name, direction) KX_##type name;
@@ -50,8 +48,9 @@ enum KxFieldOperation : int32_t {
 
 #define KX_AT(offset, name) \
   static_assert(offsetof(KxRecord, name) == (offset), #name " must lie at offset " #offset)
-#define KX_AT_TYPE(type, name) \
-  static_assert(std::is_same_v<decltype(KxRecord::name), KX_##type>, #name " must be of type " #type)
+#define KX_AT_TYPE(type, name)                                      \
+  static_assert(std::is_same_v<decltype(KxRecord::name), KX_##type>, \
+                #name " must be of type " #type)
 #define KX_AT_VAR(offset, type, name, direction) \
   KX_AT(offset, name);                           \
   KX_AT_TYPE(type, name);                        \
@@ -84,7 +83,8 @@ enum KxFieldOperation : int32_t {
 KX_LAYOUT_EMBEDDED(KX_CHECK_RECORD)
 KX_LAYOUT_BLOCKS(KX_CHECK_BLOCK)
 
-static_assert(sizeof(DataArea) == KX_DATA_AREA_SIZE, "the data area is 896 bytes");
+// The data area's size, as the entry point reports it (896: the DataArea row of the layout).
+#define KX_DATA_AREA_SIZE static_cast<uint32_t>(sizeof(DataArea))
 
 #undef KX_MEMBER_VAR
 #undef KX_MEMBER_FIELD
