@@ -235,3 +235,77 @@ TEST_F(Cli, VarsListsTheSymbolTable) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace softplc_test;
+
+class SymbolFiles : public SoftplcProcessTest {};
+
+TEST_F(SymbolFiles, AModuleWithoutOneRunsByOffsetAndAMismatchedOneIsRefused) {
+  // A copy of the module with no symbol file beside it.
+  const fs::path module = path("bare.so");
+  fs::copy_file(KX_MODULE_FILE, module);
+  const std::string next = fs::path(KX_NEXT_MODULE_FILE).replace_extension(".symbols.json").string();
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> wanted;   // in stdout and stderr together
+  } cases[] = {
+      {{"run", module.string(), "--cycles", "3", "--set", "@24:BOOL=1", "--trace", path("t.csv").string(), "--vars",
+        "@20:REAL"},
+       0,
+       {"module bare has no symbol file (" + path("bare.symbols.json").string() + " not found)", "ran 3 cycles"}},
+      {{"run", module.string(), "--cycles", "1", "--set", "LagIn=5"},
+       2,
+       {"cannot be found by name; name variables by offset and type, e.g. @16:INT"}},
+      {{"vars", module.string()}, 1, {"module bare has no symbol file"}},
+      {{"info", module.string()}, 0, {"symbols:        none: module bare has no symbol file"}},
+      {{"info"}, 0, {"CCodePublic.symbols.json (entry point KX_PI_Program_Control: 191 variables, 25 of them"}},
+      {{"run", "--cycles", "1", "--symbols", next},
+       1,
+       {"symbol file " + next + " does not match module CCodePublic: it describes entry point KX_PI_Program_Control "
+        "with a data area of 896 bytes, layout 0x4C5080DF, the module's has a data area of 896 bytes, layout "
+        "0x4C5080A3"}},
+      {{"run", "--cycles", "1", "--symbols", path("none.json").string()}, 1, {"cannot read symbol file"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front() + " " + c.args.back());
+    const Outcome r = invoke({}, c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    for (const std::string& want : c.wanted) EXPECT_NE((r.out + r.err).find(want), std::string::npos) << r.out << r.err;
+  }
+  // The REAL ramp's output, by offset, climbs by 0.01 per cycle.
+  EXPECT_EQ(read_file(path("t.csv")), "time_s,20:REAL\n0,0\n0.01,0.009999312\n0.02,0.019999463\n");
+}
+
+TEST_F(SymbolFiles, AnOnlineChangeTakesTheNewModulesNamesAndSaysWhichItLacks) {
+  // The online-change variant beside a symbol file that lacks BlinkQ.
+  const fs::path next = path("next.so");
+  fs::copy_file(KX_NEXT_MODULE_FILE, next);
+  std::string text = read_file(fs::path(KX_NEXT_MODULE_FILE).replace_extension(".symbols.json"));
+  const auto at = text.find("{\"name\": \"BlinkQ\"");
+  ASSERT_NE(at, std::string::npos);
+  text.erase(at, text.find('\n', at) + 1 - at);
+  std::ofstream(path("next.symbols.json"), std::ios::binary) << text;
+
+  const Outcome r = invoke({"run"}, {"--cycles", "150", "--replace-at", "100:" + next.string(), "--trace",
+                                     path("c.csv").string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("before cycle 100: online change from CCodePublic (layout 0x4C5080A3) to next (layout "
+                       "0x4C5080DF, 2010-07-28 15:11:27), 25 references mapped\n  next has no variable BlinkQ of the "
+                       "same type: it is no longer read\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("\nBlinkQ = "), std::string::npos) << r.out;
+  // BlinkQ's column (the last) is empty from the change on.
+  const std::string trace = read_file(path("c.csv"));
+  std::istringstream lines(trace);
+  std::string line;
+  for (int row = 0; std::getline(lines, line); ++row) {
+    if (row == 0) continue;
+    EXPECT_EQ(line.back() == ',', row > 100) << "row " << row << ": " << line;
+  }
+}
+
+}  // namespace

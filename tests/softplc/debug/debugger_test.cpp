@@ -229,3 +229,39 @@ TEST(Debugger, WithEventsOffNoBreakpointFires) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Debugger, ScriptsCheckValuesAndStopOnChangesNotOnBreakpointsThatCannotFire) {
+  const Session s = debug({"break LagIn", "break BlinkQ", "break LagFilter.Quotient", "print", "print IntRamp.Period",
+                           "watch IntRampOut stop", "continue", "expect IntRampOut = 1",
+                           "expect IntRamp.Value = 0.51 +- 0.001", "expect LagIn = 7", "step 5", "where"},
+                          {"--set", "IntRampEnable=TRUE"});
+  EXPECT_EQ(s.status, 1);   // the refused breakpoints and the failed expect
+  EXPECT_EQ(s.answer("break LagIn"),
+            Lines({"a breakpoint on LagIn could never fire: nothing in the module writes it (the program only reads "
+                   "it); 'watch LagIn stop' stops when it changes"}));
+  EXPECT_EQ(s.answer("break BlinkQ"),
+            Lines({"a breakpoint on BlinkQ could never fire: no operation's debug events report it (only a plain "
+                   "assignment writes it); 'watch BlinkQ stop' stops when it changes"}));
+  EXPECT_NE(s.answer("break LagFilter.Quotient").at(0).find("reports LagFilter.QuotientENO: 'break LagFilter.QuotientENO'"),
+            std::string::npos);
+  const Lines all = s.answer("print");
+  ASSERT_EQ(all.size(), 25u);
+  EXPECT_EQ(all.front(), "LagIn = 102.6");
+  EXPECT_EQ(all.back(), "BlinkQ = FALSE");
+  EXPECT_EQ(s.answer("print IntRamp.Period"), Lines({"IntRamp.Period = T#1s"}));   // TIME as an IEC literal
+  // The INT output reaches 1 when the position passes half a unit, in cycle 51; the session stops
+  // at the first event after the network has copied it.
+  EXPECT_EQ(s.answer("continue"), Lines({"watch IntRampOut: 0 -> 1 (cycle 51, seen at enter(1) 24 Ramp_Real at "
+                                         "RealRamp (448))",
+                                         "stopped: cycle 51, enter(1) 24 Ramp_Real at RealRamp (448)"}));
+  EXPECT_EQ(s.answer("expect IntRampOut = 1"), Lines({"expect holds: IntRampOut = 1"}));
+  EXPECT_EQ(s.answer("expect IntRamp.Value = 0.51 +- 0.001").at(0).rfind("expect holds: IntRamp.Value = 0.50999", 0), 0u);
+  EXPECT_EQ(s.answer("expect LagIn = 7"), Lines({"expect failed: LagIn = 102.6, expected 7"}));
+  // Five events on: the REAL ramp's entry and its first operations.
+  EXPECT_EQ(s.answer("step 5"), Lines({"stopped: cycle 51, enter(1) 18 AND_BOOL at RealRamp.UpActive (532)"}));
+  EXPECT_EQ(s.lines.back(), "softplc: 4 commands of the session failed");
+}
+
+}  // namespace
