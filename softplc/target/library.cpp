@@ -1,6 +1,8 @@
 #include "softplc/target/library.h"
 
-#include <system_error>
+#include <utility>
+
+#include "softplc/target/module_copy.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -12,7 +14,15 @@ namespace softplc {
 
 namespace {
 
-std::string display(const std::filesystem::path& path) { return path.string(); }
+// The loader's message names the file it loaded, the private copy: name the module file instead.
+std::string shown(std::string message, const std::filesystem::path& file, const std::filesystem::path& shownAs) {
+  const std::string from = file.string();
+  const std::string to = display_path(shownAs);
+  if (from.empty()) return message;
+  for (auto at = message.find(from); at != std::string::npos; at = message.find(from, at + to.size()))
+    message.replace(at, from.size(), to);
+  return message;
+}
 
 #if defined(_WIN32)
 std::string windows_message(DWORD code, const std::string& file) {
@@ -36,42 +46,50 @@ std::string windows_message(DWORD code, const std::string& file) {
 
 }  // namespace
 
-Result<SharedLibrary> SharedLibrary::open(const std::filesystem::path& path) {
-  std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (!std::filesystem::exists(status)) return runtime_error("module file not found: " + display(path));
-  if (std::filesystem::is_directory(status))
-    return runtime_error("module path is a directory, not a library: " + display(path));
+Result<SharedLibrary> SharedLibrary::open(const std::filesystem::path& file, const std::filesystem::path& shownAs,
+                                          const std::filesystem::path& dependencies) {
   // An absolute path keeps the loaders from searching their own lists of folders.
-  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  const std::filesystem::path& used = ec ? path : absolute;
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, ec);
+  const std::filesystem::path& used = ec ? file : absolute;
 #if defined(_WIN32)
-  // Let a dependency that sits beside the module be found there.
-  HMODULE handle = LoadLibraryExW(used.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  // The module imports the runtime libraries, which the host has loaded already and which the
+  // loader finds among the loaded modules by name. Should it import another library, that is
+  // looked for beside the module file (the copy's folder holds nothing else), then where a program
+  // finds its libraries.
+  const std::filesystem::path folder = std::filesystem::absolute(dependencies, ec);
+  DLL_DIRECTORY_COOKIE cookie = ec ? nullptr : AddDllDirectory(folder.c_str());
+  const DWORD flags = cookie != nullptr ? LOAD_LIBRARY_SEARCH_DEFAULT_DIRS | LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR : 0;
+  HMODULE handle = LoadLibraryExW(used.c_str(), nullptr, flags);
+  const DWORD error = GetLastError();
+  if (cookie != nullptr) RemoveDllDirectory(cookie);
   if (handle == nullptr) {
-    return runtime_error("cannot load module " + display(path) + ": " + windows_message(GetLastError(), display(path)));
+    return runtime_error("cannot load module " + display_path(shownAs) + ": " +
+                         shown(windows_message(error, display_path(shownAs)), used, shownAs));
   }
-  return SharedLibrary(reinterpret_cast<void*>(handle), used);
+  return SharedLibrary(reinterpret_cast<void*>(handle));
 #else
+  // The module finds its runtime libraries through its RUNPATH ($ORIGIN), which names the copy's
+  // folder; the host has loaded them already, and the loader takes a library it has loaded under
+  // the needed name before it searches any folder.
+  (void)dependencies;
   dlerror();
   void* handle = dlopen(used.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* reason = dlerror();
-    return runtime_error("cannot load module " + display(path) + ": " +
-                         (reason != nullptr ? reason : "unknown reason"));
+    return runtime_error("cannot load module " + display_path(shownAs) + ": " +
+                         shown(reason != nullptr ? reason : "unknown reason", used, shownAs));
   }
-  return SharedLibrary(handle, used);
+  return SharedLibrary(handle);
 #endif
 }
 
-SharedLibrary::SharedLibrary(SharedLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), path_(std::move(other.path_)) {}
+SharedLibrary::SharedLibrary(SharedLibrary&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
 
 SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
   if (this != &other) {
     close();
     handle_ = std::exchange(other.handle_, nullptr);
-    path_ = std::move(other.path_);
   }
   return *this;
 }
@@ -95,32 +113,6 @@ void* SharedLibrary::symbol(const std::string& name) const {
 #else
   return dlsym(handle_, name.c_str());
 #endif
-}
-
-std::string SharedLibrary::module_name() const {
-#if defined(_WIN32)
-  // The loaded image is mapped as its sections are laid out, so an RVA is an offset from the base.
-  const auto* base = reinterpret_cast<const unsigned char*>(handle_);
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  if (base != nullptr && dos->e_magic == IMAGE_DOS_SIGNATURE) {
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-    if (nt->Signature == IMAGE_NT_SIGNATURE &&
-        nt->OptionalHeader.NumberOfRvaAndSizes > IMAGE_DIRECTORY_ENTRY_EXPORT) {
-      const IMAGE_DATA_DIRECTORY& entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-      if (entry.VirtualAddress != 0 && entry.Size >= sizeof(IMAGE_EXPORT_DIRECTORY)) {
-        const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + entry.VirtualAddress);
-        if (exports->Name != 0) {
-          std::string name(reinterpret_cast<const char*>(base + exports->Name));
-          // The export directory names the file ("CCodePublic.dll"); the module is its stem.
-          const auto dot = name.rfind('.');
-          if (dot != std::string::npos) name.erase(dot);
-          if (!name.empty()) return name;
-        }
-      }
-    }
-  }
-#endif
-  return path_.stem().string();
 }
 
 }  // namespace softplc

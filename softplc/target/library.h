@@ -11,9 +11,13 @@ namespace softplc {
 
 class SharedLibrary {
  public:
-  // Loads the library at `path`. A missing file, a file that is not a library for this platform
-  // and a library whose dependencies cannot be found all give an error naming the path.
-  static Result<SharedLibrary> open(const std::filesystem::path& path);
+  // Loads the library file `file` (a module's private copy), whose messages call it `shownAs` (the
+  // module file as the user named it). The libraries it imports are found among those the process
+  // has loaded, or in `dependencies` (the folder of the module file) on Windows. A library that is
+  // not one for this platform or whose dependencies cannot be found gives an error naming
+  // `shownAs`.
+  static Result<SharedLibrary> open(const std::filesystem::path& file, const std::filesystem::path& shownAs,
+                                    const std::filesystem::path& dependencies);
 
   SharedLibrary(SharedLibrary&& other) noexcept;
   SharedLibrary& operator=(SharedLibrary&& other) noexcept;
@@ -24,18 +28,11 @@ class SharedLibrary {
   // The address of an exported symbol, or null.
   void* symbol(const std::string& name) const;
 
-  // The library's own name: on Windows the name in its export directory, elsewhere the file
-  // name without its extension.
-  std::string module_name() const;
-
-  const std::filesystem::path& path() const { return path_; }
-
  private:
-  SharedLibrary(void* handle, std::filesystem::path path) : handle_(handle), path_(std::move(path)) {}
+  explicit SharedLibrary(void* handle) : handle_(handle) {}
   void close() noexcept;
 
   void* handle_ = nullptr;
-  std::filesystem::path path_;
 };
 
 }  // namespace softplc

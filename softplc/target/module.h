@@ -8,6 +8,7 @@
 
 #include "abi/export_table.h"
 #include "softplc/target/library.h"
+#include "softplc/target/module_copy.h"
 
 namespace softplc {
 
@@ -18,15 +19,23 @@ using OnlineChangeExports = KxOnlineChangeExports;
 
 class Module {
  public:
-  // Loads the library and resolves every export in ModuleExports; a library that lacks any of
-  // them is refused with the list of the missing names.
+  // Checks the module file, copies it (module_copy.h) and loads the copy: load(path) is
+  // open(ModuleCopy::make(path)).
   static Result<Module> load(const std::filesystem::path& path);
+  // Loads a copy and resolves every export in ModuleExports; a library that lacks any of them is
+  // refused with the list of the missing names.
+  static Result<Module> open(ModuleCopy copy);
 
   const ModuleExports& exports() const { return exports_; }
-  std::string name() const { return library_.module_name(); }
-  const std::filesystem::path& path() const { return library_.path(); }
+  // The module's own name: on Windows the name in its export directory, elsewhere the module
+  // file's name without its extension.
+  std::string name() const;
+  // The module file, as an absolute path when it can be made one.
+  const std::filesystem::path& path() const { return path_; }
   // The module file as it was named (its symbol file lies beside it).
-  const std::filesystem::path& source_path() const { return source_; }
+  const std::filesystem::path& source_path() const { return copy_.source(); }
+  // The private copy that is loaded.
+  const ModuleCopy& copy() const { return copy_; }
 
   // The online-change exports; a module that lacks any of them is refused with their names.
   Result<OnlineChangeExports> online_change_exports() const;
@@ -35,12 +44,13 @@ class Module {
   std::vector<EntryPointDescriptor*> entry_points() const;
 
  private:
-  Module(SharedLibrary library, ModuleExports exports, std::filesystem::path source)
-      : library_(std::move(library)), exports_(exports), source_(std::move(source)) {}
+  Module(ModuleCopy copy, SharedLibrary library, ModuleExports exports);
 
+  // Declared first, so that the library is unloaded before its copy is removed.
+  ModuleCopy copy_;
   SharedLibrary library_;
   ModuleExports exports_;
-  std::filesystem::path source_;
+  std::filesystem::path path_;
 };
 
 }  // namespace softplc

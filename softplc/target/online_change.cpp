@@ -61,7 +61,15 @@ std::string online_change_status(int32_t status, uint32_t expected, uint32_t run
 
 Result<OnlineChange> change_module(const Plc& running, const std::filesystem::path& path,
                                    std::span<const HeldReference> references) {
-  auto module = Module::load(path);
+  // The file as it is now: a rebuilt module at the running one's path is a new module, and a file
+  // with the running module's bytes is the running module, whatever its name.
+  auto copy = ModuleCopy::make(path);
+  if (!copy) return copy.error();
+  if (copy->same_contents(running.module().copy())) {
+    return refused("the new module is the running one itself (" + display_path(path) +
+                   " has the same contents as the running module's file)");
+  }
+  auto module = Module::open(std::move(copy).value());
   if (!module) return module.error();
   auto symbols = bind_symbols(*module, SymbolSource{});
   if (!symbols) return symbols.error();
@@ -74,19 +82,6 @@ Result<OnlineChange> change_module(const Plc& running, const std::filesystem::pa
   auto pairs = pair_entry_points(running.entry_points(), nextEntryPoints);
   if (!pairs) return pairs.error();
   if (pairs->empty()) return refused("the running module has no entry points to replace");
-
-  // The system hands out the library that is already loaded when asked for the same file again:
-  // its descriptors are the running ones, already registered and holding the hook switch, so
-  // there is nothing to attach (and nothing to detach afterwards). Its own answer still decides.
-  if (pairs->front().next == pairs->front().running) {
-    for (const Pair& pair : *pairs) {
-      const int32_t status = exports->isReloadPossible(pair.next, pair.running, 0);
-      if (status != 0) {
-        return refused(online_change_status(status, predecessor_signature(pair.next), pair.running->layoutSignature));
-      }
-    }
-    return refused("the new module is the running one itself (" + module->path().string() + " is already loaded)");
-  }
 
   auto attached = Plc::attach(std::move(module).value(), std::move(symbols).value());
   if (!attached) return attached.error();

@@ -18,7 +18,7 @@ Result<std::vector<EntryPointDescriptor*>> checked_entry_points(const Module& mo
   for (std::size_t i = 0; i < entryPoints.size(); ++i) {
     const EntryPointDescriptor* descriptor = entryPoints[i];
     if (descriptor->size != sizeof(EntryPointDescriptor)) {
-      return runtime_error("entry point " + std::to_string(i) + " of module " + module.path().string() +
+      return runtime_error("entry point " + std::to_string(i) + " of module " + display_path(module.path()) +
                            " has a descriptor of " + std::to_string(descriptor->size) + " bytes, expected " +
                            std::to_string(sizeof(EntryPointDescriptor)));
     }
@@ -80,7 +80,8 @@ Result<BoundSymbols> bind_symbols(const Module& module, const SymbolSource& sour
   if (!source.file) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
-      return BoundSymbols{nullptr, "module " + module.name() + " has no symbol file (" + path.string() + " not found)"};
+      return BoundSymbols{nullptr, "module " + module.name() + " has no symbol file (" + display_path(path) +
+                                       (ec ? ": " + ec.message() : std::string(" not found")) + ")"};
     }
   }
   auto file = load_symbol_file(path);
@@ -110,10 +111,10 @@ Plc::Plc(Key, Module module) : module_(std::move(module)) {}
 
 Result<std::unique_ptr<Plc>> Plc::attach(Module module, BoundSymbols symbols) {
   const uint32_t ticksPerSecond = module.exports().queryTimeFreq();
-  if (ticksPerSecond == 0) return runtime_error("module " + module.path().string() + " reports a time base of 0 ticks per second");
+  if (ticksPerSecond == 0) return runtime_error("module " + display_path(module.path()) + " reports a time base of 0 ticks per second");
   auto entryPoints = checked_entry_points(module);
   if (!entryPoints) return entryPoints.error();
-  if (entryPoints->empty()) return runtime_error("module " + module.path().string() + " has no entry point");
+  if (entryPoints->empty()) return runtime_error("module " + display_path(module.path()) + " has no entry point");
 
   // On the heap: the object must not move once the module holds the switch's address.
   auto plc = std::make_unique<Plc>(Key{}, std::move(module));
