@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -68,6 +69,33 @@ class SoftplcProcessTest : public ::testing::Test {
     Outcome outcome;
     const int raw = std::system(command.c_str());
     outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    outcome.out = read_file(dir_ / "stdout");
+    outcome.err = read_file(dir_ / "stderr");
+    return outcome;
+  }
+
+  // softplc started in the background with `args`, no standard input; finish() waits for it.
+  pid_t start(const std::vector<std::string>& args) {
+    std::vector<std::string> all{SOFTPLC_EXE};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const std::string out = (dir_ / "stdout").string(), err = (dir_ / "stderr").string();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      if (!std::freopen("/dev/null", "r", stdin) || !std::freopen(out.c_str(), "w", stdout) ||
+          !std::freopen(err.c_str(), "w", stderr))
+        ::_exit(126);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    return pid;
+  }
+  Outcome finish(pid_t pid) {
+    int raw = 0;
+    Outcome outcome;
+    if (::waitpid(pid, &raw, 0) == pid) outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     outcome.out = read_file(dir_ / "stdout");
     outcome.err = read_file(dir_ / "stderr");
     return outcome;
