@@ -148,6 +148,8 @@ Result<ModuleCopy> ModuleCopy::make(const fs::path& source) {
   if (status.type() == fs::file_type::not_found) return runtime_error("module file not found: " + display_path(source));
   if (ec) return runtime_error("cannot read module file " + display_path(source) + ": " + ec.message());
   if (fs::is_directory(status)) return runtime_error("module path is a directory, not a library: " + display_path(source));
+  // A pipe or a device would be read until it ends, if ever.
+  if (!fs::is_regular_file(status)) return runtime_error("module path is not a regular file: " + display_path(source));
   auto bytes = read_file_bytes(source, kMaxModuleBytes);
   if (!bytes) return runtime_error("cannot read module file " + display_path(source) + ": " + bytes.error().message);
   auto image = check_native_module_image(*bytes);
