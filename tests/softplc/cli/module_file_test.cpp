@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <regex>
 #include <thread>
 
 namespace {
@@ -145,14 +146,14 @@ TEST_F(ModuleFile, TheFileOfARunningModuleCanBeRewrittenOrDeleted) {
   const struct {
     const char* what;
     std::function<void()> action;
-    bool change;   // --replace-at 60:m.so
+    bool change;   // --replace-at 30:m.so
     int status;
     const char* expected;   // in the output (exit 0) or the messages (exit 3)
   } cases[] = {
       {"rewritten", [&] { write_file(file, next); }, false, 0, "module m: "},
-      {"deleted", [&] { fs::remove(file); }, false, 0, "ran 100 cycles"},
+      {"deleted", [&] { fs::remove(file); }, false, 0, "module m: "},
       {"rebuilt and changed to", [&] { write_file(file, next); }, true, 0,
-       "before cycle 60: online change from m (layout 0x4C5080A3) to m (layout 0x4C5080DF"},
+       "before cycle 30: online change from m (layout 0x4C5080A3) to m (layout 0x4C5080DF"},
       {"deleted and changed to", [&] { fs::remove(file); }, true, 3, "module file not found: "},
       {"rewritten with its bytes and changed to", [&] { write_file(file, module); }, true, 3,
        "the new module is the running one itself"},
@@ -162,22 +163,21 @@ TEST_F(ModuleFile, TheFileOfARunningModuleCanBeRewrittenOrDeleted) {
     write_file(file, module);
     fs::remove(path("t.csv"));
     std::vector<std::string> args{"run", file.string(), "--realtime", "--duration", "1s", "--trace", path("t.csv").string()};
-    if (c.change) args.insert(args.end(), {"--replace-at", "60:" + file.string()});
+    if (c.change) args.insert(args.end(), {"--replace-at", "30:" + file.string()});
     const pid_t pid = start(args);
-    // The trace file appears once the module is loaded, well before cycle 60.
+    // The trace file appears once the module is loaded, well before cycle 30.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!fs::exists(path("t.csv")) && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     c.action();
     const Outcome r = finish(pid);
     EXPECT_EQ(r.status, c.status) << r.err;
-    if (c.status == 0) {
-      EXPECT_NE(r.out.find(c.expected), std::string::npos) << r.out;
-      EXPECT_NE(r.out.find("ran 100 cycles"), std::string::npos) << r.out;
-    } else {
-      EXPECT_NE(r.err.find(c.expected), std::string::npos) << r.err;
-    }
-    EXPECT_EQ(lines(read_file(path("t.csv"))), 101u);
+    EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.expected), std::string::npos) << r.out << r.err;
+    // A busy machine makes a real-time run skip late deadlines: the trace has a row for every cycle run.
+    std::smatch ran;
+    ASSERT_TRUE(std::regex_search(r.out, ran, std::regex(R"(ran (\d+) cycles every 0.01s)"))) << r.out;
+    EXPECT_GE(std::stoul(ran[1]), 31u);
+    EXPECT_EQ(lines(read_file(path("t.csv"))), std::stoul(ran[1]) + 1);
   }
 }
 
