@@ -118,7 +118,7 @@ TEST_F(ModuleFile, AChangeToADamagedOrTheRunningFileLeavesTheOldModuleRunning) {
     std::string bytes;
     const char* reason;
   } cases[] = {
-      {"cut", module.substr(0, 20000), ": it is cut short or damaged: load segment 1"},
+      {"cut", module.substr(0, 20000), ": it is cut short or damaged: load segment "},
       {"the running module's bytes", module,
        "the new module is the running one itself (" /* the file has the running module's contents */},
   };
