@@ -49,6 +49,41 @@ Result<Replacement> parse_replacement(const std::string& text) {
   return Replacement{cycle, std::filesystem::path(text.substr(colon + 1))};
 }
 
+// Modbus and the web view.
+Status run_live(const Arguments& args, RunOptions& options) {
+  if (args.modbusGiven) {
+    auto address = parse_listen_address(args.modbus, "--modbus");
+    if (!address) return address.error();
+    ModbusOptions modbus;
+    modbus.address = *address;
+    modbus.readOnly = args.modbusReadOnly;
+    if (args.modbusMapGiven) {
+      if (args.modbusMap.empty()) return usage_error("--modbus-map needs a file name");
+      modbus.mapFile = std::filesystem::path(args.modbusMap);
+    }
+    options.modbus = modbus;
+  } else if (args.modbusMapGiven || args.modbusReadOnly) {
+    return usage_error(std::string(args.modbusMapGiven ? "--modbus-map" : "--modbus-read-only") + " needs --modbus");
+  }
+  if (args.httpGiven) {
+    auto address = parse_listen_address(args.http, "--http");
+    if (!address) return address.error();
+    HttpOptions http;
+    http.address = *address;
+    http.readOnly = args.httpReadOnly;
+    http.token = args.httpToken;
+    if (args.httpTokenGiven && http.token.empty()) return usage_error("--http-token needs a token");
+    options.http = http;
+  } else if (args.httpTokenGiven || args.httpReadOnly) {
+    return usage_error(std::string(args.httpTokenGiven ? "--http-token" : "--http-read-only") + " needs --http");
+  }
+  if (options.modbus && options.http && options.modbus->address.port == options.http->address.port &&
+      options.modbus->address.host == options.http->address.host) {
+    return usage_error("--modbus and --http cannot listen on the same address " + options.http->address.text());
+  }
+  return ok_status();
+}
+
 Status run_schedule(const Arguments& args, RunOptions& options) {
   for (const std::string& text : args.replacements) {
     auto replacement = parse_replacement(text);
@@ -149,16 +184,23 @@ Result<RunOptions> run_options(const Arguments& args) {
   options.startMode = args.warm ? 1 : 0;
   options.events = args.events;
   options.sets = args.sets;
+  options.forces = args.forces;
   if (auto status = run_outputs(args, options); !status) return status.error();
+  if (auto status = run_live(args, options); !status) return status.error();
   if (auto status = run_schedule(args, options); !status) return status.error();
   return options;
 }
 
-Result<std::vector<Assignment>> resolve_sets(const Plc& plc, const std::vector<std::string>& sets) {
+namespace {
+
+Result<std::vector<Assignment>> resolve_assignments(const Plc& plc, const std::vector<std::string>& texts,
+                                                    const char* option) {
   std::vector<Assignment> assignments;
-  for (const std::string& set : sets) {
+  for (const std::string& set : texts) {
     const auto equals = set.find('=');
-    if (equals == std::string::npos || equals == 0) return usage_error("--set expects NAME=VALUE, got '" + set + "'");
+    if (equals == std::string::npos || equals == 0) {
+      return usage_error(std::string(option) + " expects NAME=VALUE, got '" + set + "'");
+    }
     auto variable = plc.variable(std::string_view(set).substr(0, equals));
     if (!variable) return variable.error();
     auto value = parse_value(variable->type, std::string_view(set).substr(equals + 1));
@@ -168,6 +210,25 @@ Result<std::vector<Assignment>> resolve_sets(const Plc& plc, const std::vector<s
     assignments.push_back({*variable, *bytes});
   }
   return assignments;
+}
+
+}  // namespace
+
+Result<std::vector<Assignment>> resolve_sets(const Plc& plc, const std::vector<std::string>& sets) {
+  return resolve_assignments(plc, sets, "--set");
+}
+
+Result<std::vector<Assignment>> resolve_forces(const Plc& plc, const std::vector<std::string>& forces) {
+  auto resolved = resolve_assignments(plc, forces, "--force");
+  if (!resolved) return resolved;
+  for (std::size_t i = 0; i < resolved->size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if ((*resolved)[i].variable.offset == (*resolved)[j].variable.offset) {
+        return usage_error("--force: " + (*resolved)[i].variable.name + " is forced twice");
+      }
+    }
+  }
+  return resolved;
 }
 
 Status write_assignments(Plc& plc, const std::vector<Assignment>& assignments) {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -239,6 +240,37 @@ TEST_F(Run, ChangeToAnotherLayoutOrAMissingFileIsRefusedWithItsReason) {
   EXPECT_EQ(missing.status, 3) << missing.err;
   EXPECT_NE(missing.err.find("module file not found: " + path("gone.so").string()), std::string::npos) << missing.err;
   EXPECT_NE(missing.out.find("ran 20 cycles"), std::string::npos) << missing.out;
+}
+
+}  // namespace
+
+namespace {
+
+using namespace softplc_test;
+
+class Forcing : public SoftplcProcessTest {};
+
+TEST_F(Forcing, ForcedInputsAndOutputsHoldInEveryRowAndTheReportListsThem) {
+  const Outcome r = invoke({"run"}, {"--cycles", "50", "--set", "IntRampEnable=TRUE", "--force", "LagIn=5", "--force",
+                                     "IntRampOut=42", "--trace", path("f.csv").string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nforced: LagIn = 5\nforced: IntRampOut = 42\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nIntRampOut = 42\n"), std::string::npos) << r.out;
+  std::istringstream trace(read_file(path("f.csv")));
+  std::string line;
+  std::getline(trace, line);
+  const auto header = split(line, ',');
+  const auto at = [&](const char* name) { return std::find(header.begin(), header.end(), name) - header.begin(); };
+  int rows = 0;
+  for (; std::getline(trace, line); ++rows) {
+    const auto row = split(line, ',');
+    EXPECT_EQ(row.at(at("LagIn")), "5");
+    EXPECT_EQ(row.at(at("IntRampOut")), "42");   // the program writes it; the force wins after each cycle
+  }
+  EXPECT_EQ(rows, 50);
+  const Outcome bad = invoke({"run"}, {"--cycles", "1", "--force", "LagIn=5", "--force", "lagin=6"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("--force: LagIn is forced twice"), std::string::npos) << bad.err;
 }
 
 }  // namespace
