@@ -96,7 +96,6 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
                   "The variables to draw and to add to the trace, comma-separated (default: the program's outputs "
                   "that change)")
       ->type_name("A,B,...")
-      ->delimiter(',')
       ->each([&args](const std::string&) { args.varsGiven = true; });
   run->add_option("--plot-size", args.plotSize, "Size of the picture in pixels (default 1000x600)")->type_name("WxH");
   run->add_option("--replace-at", args.replacements,

@@ -132,6 +132,7 @@ class ChannelsRunning {
 int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   auto options = run_options(args);
   if (!options) return report_error(options.error(), err);
+  if (auto outputs = check_outputs(*options); !outputs) return report_error(outputs.error(), err);
   auto path = module_path(args.module);
   if (!path) return report_error(path.error(), err);
   options->module = *path;

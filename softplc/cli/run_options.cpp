@@ -1,6 +1,9 @@
 #include "softplc/cli/run_options.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <charconv>
 #include <limits>
 
@@ -128,9 +131,18 @@ Status run_outputs(const Arguments& args, RunOptions& options) {
   if (!args.plotSize.empty() && !options.plot) return usage_error("--plot-size needs --plot");
   if (args.varsGiven) {
     if (!options.plot && !options.tracePath) return usage_error("--vars needs --plot or --trace");
-    for (const std::string& name : args.plotVars) {
-      if (name.empty()) return usage_error("--vars: an empty name in the list (names are separated by single commas)");
-      options.vars.push_back(name);
+    for (const std::string& list : args.plotVars) {
+      std::size_t begin = 0;
+      for (;;) {
+        const std::size_t comma = list.find(',', begin);
+        const std::string name = list.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
+        if (name.empty()) {
+          return usage_error("--vars: an empty name in '" + list + "' (names are separated by single commas)");
+        }
+        options.vars.push_back(name);
+        if (comma == std::string::npos) break;
+        begin = comma + 1;
+      }
     }
     if (options.vars.empty()) return usage_error("--vars needs at least one name");
   }
@@ -213,6 +225,54 @@ Result<std::vector<Assignment>> resolve_assignments(const Plc& plc, const std::v
 }
 
 }  // namespace
+
+namespace {
+
+// Whether a file can be written at `path`: its folder exists and a file may be created there. A file
+// this check creates is removed again.
+Status check_writable(const std::filesystem::path& path, const char* what) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    return runtime_error("cannot write " + std::string(what) + " " + path.string() + ": it is a directory");
+  }
+  const bool existed = std::filesystem::exists(path, ec);
+  errno = 0;
+  std::FILE* file =
+#if defined(_WIN32)
+      _wfopen(path.c_str(), L"ab");
+#else
+      std::fopen(path.c_str(), "ab");
+#endif
+  if (file == nullptr) {
+    const int error = errno;
+    return runtime_error("cannot write " + std::string(what) + " " + path.string() +
+                         (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
+  }
+  std::fclose(file);
+  if (!existed) std::filesystem::remove(path, ec);
+  return ok_status();
+}
+
+}  // namespace
+
+Status check_outputs(const RunOptions& options) {
+  if (options.tracePath && options.plot) {
+    std::error_code a, b;
+    const auto trace = std::filesystem::weakly_canonical(std::filesystem::absolute(*options.tracePath), a);
+    const auto plot = std::filesystem::weakly_canonical(std::filesystem::absolute(options.plot->path), b);
+    if (!a && !b && trace == plot) {
+      return usage_error("--trace and --plot name the same file " + options.tracePath->string() +
+                         ": the picture would overwrite the trace");
+    }
+  }
+  if (options.tracePath) {
+    if (auto status = check_writable(*options.tracePath, "trace file"); !status) return status;
+  }
+  if (options.plot) {
+    if (auto status = check_writable(options.plot->path, "plot file"); !status) return status;
+  }
+  return ok_status();
+}
 
 Result<std::vector<Assignment>> resolve_sets(const Plc& plc, const std::vector<std::string>& sets) {
   return resolve_assignments(plc, sets, "--set");

@@ -58,6 +58,10 @@ Result<std::filesystem::path> module_path(const std::string& given);
 
 Result<RunOptions> run_options(const Arguments& args);
 
+// Checks the files the run will write before anything runs: each can be created where it is named,
+// and no two outputs are the same file.
+Status check_outputs(const RunOptions& options);
+
 // The --set texts as assignments to the attached module's variables: every name known, every value
 // of its variable's type; nothing is written.
 Result<std::vector<Assignment>> resolve_sets(const Plc& plc, const std::vector<std::string>& sets);
