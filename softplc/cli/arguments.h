@@ -26,6 +26,7 @@ struct Arguments {
   std::vector<std::string> plotVars;
   std::string plotSize;
   std::vector<std::string> replacements;
+  bool reloadOnChange = false;
   std::vector<std::string> forces;
   std::string modbus;
   std::string modbusMap;

@@ -104,6 +104,9 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       ->expected(1)
       ->allow_extra_args(false)
       ->take_all();
+  run->add_flag("--reload-on-change", args.reloadOnChange,
+                "Watch the module file; once a new version has settled (0.5 s without change), change to it online "
+                "between two cycles");
   run->add_option("--force", args.forces,
                   "Force a variable: written before every cycle (and after it when the program writes it), for the "
                   "whole run (repeatable)")

@@ -13,6 +13,7 @@
 #include "softplc/observe/error_tally.h"
 #include "softplc/observe/event_printer.h"
 #include "softplc/observe/plot.h"
+#include "softplc/observe/reload_on_change.h"
 #include "softplc/observe/statistics.h"
 #include "softplc/observe/trace_observer.h"
 #include "softplc/util/process.h"
@@ -202,6 +203,8 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   if (writer) engine.observe(trace.emplace(*writer, columns));
   ChangeSchedule schedule(options->replacements, out, err);
   engine.observe(schedule);
+  std::optional<ReloadOnChange> reload;
+  if (options->reloadOnChange) engine.observe(reload.emplace(options->module, out, err));
   // Last: the statistics count the work of the other observers into each cycle.
   std::optional<StatsObserver> stats;
   const bool showStats = options->realtime || options->stats || options->statsEveryNs;
@@ -219,6 +222,11 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
 
   InterruptGuard interruptions;
   if (auto started = engine.start(); !started) return report_error(started.error(), err);
+  if (reload) {
+    auto watching = reload->start();
+    if (!watching) return report_error(watching.error(), err);
+    out << *watching << "\n" << std::flush;
+  }
   ChannelsRunning running(channels);
   if (exchange) exchange->publish_initial();
   for (auto& channel : channels) {
@@ -260,6 +268,10 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   out << errors.report();
   if (stats && showStats) out << stats->report();
   for (const auto& channel : channels) out << channel->report();
+  if (reload) {
+    out << "reloads: " << reload->made() << " made, " << reload->refused() << " refused; running "
+        << engine.plc().module().name() << "\n";
+  }
   if (schedule.planned() != 0) {
     out << "online changes: " << schedule.made() << " made, " << schedule.not_made() << " not made; running "
         << engine.plc().module().name() << "\n";

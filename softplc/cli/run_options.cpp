@@ -197,6 +197,7 @@ Result<RunOptions> run_options(const Arguments& args) {
   options.events = args.events;
   options.sets = args.sets;
   options.forces = args.forces;
+  options.reloadOnChange = args.reloadOnChange;
   if (auto status = run_outputs(args, options); !status) return status.error();
   if (auto status = run_live(args, options); !status) return status.error();
   if (auto status = run_schedule(args, options); !status) return status.error();

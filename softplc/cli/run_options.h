@@ -41,6 +41,7 @@ struct RunOptions {
   std::optional<PlotOptions> plot;
   std::vector<std::string> vars;               // what the plot draws / the trace adds
   std::vector<Replacement> replacements;       // in cycle order, at most one per cycle
+  bool reloadOnChange = false;
   std::vector<std::string> forces;             // NAME=VALUE, resolved against the module
   std::optional<ModbusOptions> modbus;
   std::optional<HttpOptions> http;

@@ -65,6 +65,19 @@ std::vector<Force> Exchange::forces() const {
   return forcesView_;
 }
 
+std::future<Result<ChangeOutcome>> Exchange::change_module(const std::filesystem::path& path) {
+  auto request = std::make_unique<ChangeRequest>();
+  request->path = path;
+  std::future<Result<ChangeOutcome>> result = request->done.get_future();
+  std::lock_guard lock(mutex_);
+  if (ended_) {
+    request->done.set_value(ended_status().error());
+  } else {
+    changes_.push_back(std::move(request));
+  }
+  return result;
+}
+
 bool Exchange::ended() const {
   std::lock_guard lock(mutex_);
   return ended_;
@@ -77,14 +90,17 @@ void Exchange::force_now(const Variable& variable, const Encoded& value) {
 
 void Exchange::end() {
   std::deque<std::unique_ptr<Request>> pending;
+  std::deque<std::unique_ptr<ChangeRequest>> changes;
   {
     std::lock_guard lock(mutex_);
     if (ended_) return;
     ended_ = true;
     pending.swap(queue_);
+    changes.swap(changes_);
   }
   published_.notify_all();
   for (auto& request : pending) request->done.set_value(ended_status());
+  for (auto& change : changes) change->done.set_value(ended_status().error());
 }
 
 Result<Variable> Exchange::current(const Variable& variable, const Symbols* names) const {
@@ -131,13 +147,16 @@ void Exchange::share_forces() {
   ++forcesVersion_;
 }
 
-void Exchange::before_cycle(Engine&, uint64_t) {
+void Exchange::before_cycle(Engine& engine, uint64_t) {
   std::deque<std::unique_ptr<Request>> requests;
+  std::deque<std::unique_ptr<ChangeRequest>> changes;
   {
     std::lock_guard lock(mutex_);
-    if (queue_.empty()) return;
+    if (queue_.empty() && changes_.empty()) return;
     requests.swap(queue_);
+    changes.swap(changes_);
   }
+  for (auto& change : changes) change->done.set_value(engine.change_module(change->path));
   for (auto& request : requests) request->done.set_value(apply(*request));
   // What the requests wrote is seen before the next cycle has run.
   publish(engine_.cycles(), engine_.last_time_ns());

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -58,6 +59,8 @@ class Exchange : public CycleObserver {
   std::future<Status> release(const Variable& variable);
   std::vector<Force> forces() const;
   bool ended() const;
+  // An online change between two cycles: the module at `path` replaces the running one.
+  std::future<Result<ChangeOutcome>> change_module(const std::filesystem::path& path);
 
   // ---- the engine's thread ----
   // Forces from the command line, applied from the first cycle on.
@@ -101,6 +104,11 @@ class Exchange : public CycleObserver {
   mutable std::mutex mutex_;            // guards everything below that channels touch
   mutable std::condition_variable published_;
   std::deque<std::unique_ptr<Request>> queue_;
+  struct ChangeRequest {
+    std::filesystem::path path;
+    std::promise<Result<ChangeOutcome>> done;
+  };
+  std::deque<std::unique_ptr<ChangeRequest>> changes_;
   std::shared_ptr<const Snapshot> latest_;
   std::vector<Force> forcesView_;       // a copy of active_ for channels
   uint64_t forcesVersion_ = 0;
