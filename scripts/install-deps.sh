@@ -10,6 +10,7 @@ need_pkgs=(
   wine wine32:i386
   gnuplot-nox
   libcli11-dev
+  valgrind
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
