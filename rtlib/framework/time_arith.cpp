@@ -12,8 +12,9 @@ int64_t failed(int32_t code, int32_t detail, int64_t result) {
   return result;
 }
 
-// The double behind kxtQwCnvSQw2DPtr: one per thread, valid until the thread's next call.
-thread_local double t_time_as_double;
+// The double behind kxtQwCnvSQw2DPtr, valid until the next call. One per process, like the error
+// information: cycles run on one thread at a time (see the debug library).
+double g_time_as_double;
 
 }  // namespace
 
@@ -39,6 +40,8 @@ KXAPI_API KX_TIME KX_CDECL kxtQwDivQwL(KX_TIME a, int32_t b) {
   if (a == kxrt::kTimeMin && b == -1) {
     return failed(KXRT_ERROR_TIME_OVERFLOW, KXRT_DETAIL_TIME_DIV, kxrt::kTimeMax);
   }
+  // A dividend that fits 32 bits (the usual case) divides without a 64-bit library division.
+  if (a > INT32_MIN && a <= INT32_MAX) return static_cast<int32_t>(a) / b;
   return a / b;
 }
 
@@ -51,8 +54,8 @@ KXAPI_API KX_TIME KX_CDECL kxtQwSubQwQw(KX_TIME a, KX_TIME b) {
 }
 
 KXAPI_API const double* KX_CDECL kxtQwCnvSQw2DPtr(KX_TIME value) {
-  t_time_as_double = static_cast<double>(value);
-  return &t_time_as_double;
+  g_time_as_double = static_cast<double>(value);
+  return &g_time_as_double;
 }
 
 }  // extern "C"
