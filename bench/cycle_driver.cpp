@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
   module.write<uint8_t>(24, 1);   // RealRampEnable
   for (long k = 0; k < cycles; ++k) module.simpleMain(KX_MODE_CYCLE, 0);
 #else
-  static uint64_t events = 0;
+  uint64_t events = 0;
   if (kxrt_register_entry_point(module.ep) != 0 || kxrt_clock_select(KXRT_CLOCK_SIMULATED) != 0) {
     std::fprintf(stderr, "runtime refused: %s\n", kxrt_last_message());
     return 1;
@@ -73,8 +73,10 @@ int main(int argc, char** argv) {
   module.write<uint8_t>(12, 1);   // IntRampEnable
   module.write<uint8_t>(24, 1);   // RealRampEnable
   if (hooks) {
-    kxdbg_set_handler([](void*, int32_t, void*, int32_t, EntryPointDescriptor*) { ++events; },
-                      [](void*, EntryPointDescriptor*) { ++events; }, nullptr);
+    // The handler counts into the host's own variable, handed over as its user pointer.
+    kxdbg_set_handler(
+        [](void* user, int32_t, void*, int32_t, EntryPointDescriptor*) { ++*static_cast<uint64_t*>(user); },
+        [](void* user, EntryPointDescriptor*) { ++*static_cast<uint64_t*>(user); }, &events);
     globalSwitch = 1;
   }
   for (long k = 0; k < cycles; ++k) {
