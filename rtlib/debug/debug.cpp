@@ -15,7 +15,8 @@
 //     code of the first one.
 // clr clears the current error, not the cycle's record.
 //
-// Hooks: the handler is an immutable record behind one atomic pointer. Enter and Exit load the
+// Hooks: the handler is an immutable record behind one atomic pointer; a missing handler is a
+// function that counts the event as dropped, so a hook never tests for one. Enter and Exit load the
 // pointer afresh on every call and call the handler with nothing held, so a handler may replace or
 // clear itself (or the other one) from inside a callback, from the cycle's thread or any other,
 // and the change applies from the next event. A record, once installed, is never freed (a hook on
@@ -45,9 +46,21 @@ struct Handler {
   void* user = nullptr;
 };
 
-const Handler kNoHandler{};
-std::atomic<const Handler*> g_handler{&kNoHandler};
 std::atomic<uint32_t> g_dropped{0};
+
+// Counted by the cycle's thread only; a reset by kxdbg_set_handler may race with it and then
+// loses at most that one event. No read-modify-write instruction, no lock.
+void count_dropped() {
+  const uint32_t dropped = g_dropped.load(std::memory_order_relaxed);
+  if (dropped != UINT32_MAX) g_dropped.store(dropped + 1, std::memory_order_relaxed);
+}
+
+// What stands in for a missing handler: the hooks always have a function to call.
+void KX_CDECL drop_enter(void*, int32_t, void*, int32_t, EntryPointDescriptor*) { count_dropped(); }
+void KX_CDECL drop_exit(void*, EntryPointDescriptor*) { count_dropped(); }
+
+const Handler kNoHandler{drop_enter, drop_exit, nullptr};
+std::atomic<const Handler*> g_handler{&kNoHandler};
 
 // Every handler record installed so far (stable addresses), for kxdbg_set_handler only.
 struct Installed {
@@ -60,13 +73,6 @@ Installed& installed() {
   return instance;
 }
 
-// Counted by the cycle's thread only; a reset by kxdbg_set_handler may race with it and then
-// loses at most that one event. No read-modify-write instruction, no lock.
-void count_dropped() {
-  const uint32_t dropped = g_dropped.load(std::memory_order_relaxed);
-  if (dropped != UINT32_MAX) g_dropped.store(dropped + 1, std::memory_order_relaxed);
-}
-
 }  // namespace
 
 extern "C" {
@@ -74,15 +80,13 @@ extern "C" {
 KXOPLCK_API int32_t KX_STDCALL KXoplck_EnterBreakpoint(int32_t typeId, void* address, int32_t kind,
                                                        EntryPointDescriptor* descriptor) {
   const Handler* h = g_handler.load(std::memory_order_acquire);
-  if (h->enter != nullptr) h->enter(h->user, typeId, address, kind, descriptor);
-  else count_dropped();
+  h->enter(h->user, typeId, address, kind, descriptor);
   return 0;
 }
 
 KXOPLCK_API int32_t KX_STDCALL KXoplck_ExitBreakpoint(EntryPointDescriptor* descriptor) {
   const Handler* h = g_handler.load(std::memory_order_acquire);
-  if (h->exit != nullptr) h->exit(h->user, descriptor);
-  else count_dropped();
+  h->exit(h->user, descriptor);
   return 0;
 }
 
@@ -103,13 +107,14 @@ KXOPLCK_API void KX_CDECL kxdbg_set_handler(kxdbg_enter_handler enter, kxdbg_exi
                                             void* user) {
   const Handler* record = &kNoHandler;
   if (enter != nullptr || exit != nullptr) {
+    const Handler wanted{enter != nullptr ? enter : drop_enter, exit != nullptr ? exit : drop_exit, user};
     Installed& list = installed();
     std::lock_guard lock(list.mutex);
     record = nullptr;
     for (const Handler& h : list.records) {
-      if (h.enter == enter && h.exit == exit && h.user == user) record = &h;
+      if (h.enter == wanted.enter && h.exit == wanted.exit && h.user == wanted.user) record = &h;
     }
-    if (record == nullptr) record = &list.records.emplace_back(Handler{enter, exit, user});
+    if (record == nullptr) record = &list.records.emplace_back(wanted);
   }
   g_handler.store(record, std::memory_order_release);
   g_dropped.store(0, std::memory_order_relaxed);
