@@ -22,7 +22,7 @@ void Blink_Pulse(BlinkPulseInstance* inst, EntryPointDescriptor* d) {
   kx_plain_exit(d);
 
   // 3: OffTimePT := OffTimeConv / 1000.
-  kx_plain_enter(KX_TYPE_DIV_TIME_INT, &inst->OffTimePT, d);
+  kx_plain_enter(KX_TYPE_DIV_TIME_BY_INT, &inst->OffTimePT, d);
   inst->OffTimePT = kxtQwDivQwL(inst->OffTimeConv, BLINK_MS_DIVISOR);
   kx_plain_exit(d);
 
@@ -32,7 +32,7 @@ void Blink_Pulse(BlinkPulseInstance* inst, EntryPointDescriptor* d) {
   kx_plain_exit(d);
 
   // 5: OnTimePT := OnTimeConv / 1000.
-  kx_plain_enter(KX_TYPE_DIV_TIME_INT, &inst->OnTimePT, d);
+  kx_plain_enter(KX_TYPE_DIV_TIME_BY_INT, &inst->OnTimePT, d);
   inst->OnTimePT = kxtQwDivQwL(inst->OnTimeConv, BLINK_MS_DIVISOR);
   kx_plain_exit(d);
 

@@ -3,32 +3,26 @@
 
 #include "app/program.h"
 #include "abi/exports.h"
+#include "module/identity.h"
 
 namespace {
 
-const char kEntryName[] = "KX_PI_Program_Control";
-const char kCfwText[] = "CodeGeneratorFW Version 3.3";
+const char kEntryName[] = KX_ENTRY_POINT_NAME;
+const char kCfwText[] = KX_CFW_VERSION_TEXT;
 const char kEmptyText[] = "";
 
 #if !defined(KX_ONLINE_CHANGE_VARIANT)
 
 // This module cannot replace a running one: no predecessor, no tables.
-const char kCodeVersion[] = "2010-07-28 15:10:27";
-constexpr uint32_t kLayoutSignature = 0x4C5080A3u;   // 2010-07-28 19:10:27 UTC
-constexpr uint32_t kPredecessorSignature = 0;
 const uint8_t* const kMoveTable = nullptr;
 const uint8_t* const kReinitTable = nullptr;
 
 #else
 
-// The online-change variant: the same program, generated a minute later, which may replace a
-// running module of the layout above. Its tables are in the runtime's encodings: the move table
-// carries every variable region over unchanged ({u32 old offset, u32 new offset, u32 size}
-// entries), the re-initialisation table, made of the standard codes only, gives the pulse
-// generator's inputs their call values.
-const char kCodeVersion[] = "2010-07-28 15:11:27";
-constexpr uint32_t kLayoutSignature = 0x4C5080DFu;   // 2010-07-28 19:11:27 UTC
-constexpr uint32_t kPredecessorSignature = 0x4C5080A3u;
+// The online-change variant, which may replace a running module of its predecessor's layout. Its
+// tables are in the runtime's encodings: the move table carries every variable region over
+// unchanged ({u32 old offset, u32 new offset, u32 size} entries), the re-initialisation table,
+// made of the standard codes only, gives the pulse generator's inputs their call values.
 
 #define KX_U32(v) (v) & 0xFF, ((v) >> 8) & 0xFF, ((v) >> 16) & 0xFF, ((v) >> 24) & 0xFF
 const uint8_t kMoveTableBytes[4 + 4 * 12] = {
@@ -49,7 +43,7 @@ const uint8_t* const kReinitTable = kReinitTableBytes;
 
 #endif
 
-const CfwVersion kCfwVersion = {3, 3, kCfwText};
+const CfwVersion kCfwVersion = {KX_CFW_VERSION_MAJOR, KX_CFW_VERSION_MINOR, kCfwText};
 
 }  // namespace
 
@@ -68,7 +62,7 @@ static ModuleDescriptors kx_descriptors = {
         kx_initTable,   // initTable
         kMoveTable,
         kReinitTable,
-        kPredecessorSignature,
+        kx_identity.predecessorSignature,
         0,
         0,              // retainDescriptor: nothing retained
         kEmptyText,     // tempFrame until the first cycle
@@ -87,7 +81,7 @@ static ModuleDescriptors kx_descriptors = {
         KX_DATA_AREA_SIZE,
         &kx_descriptors.code,
         0,
-        kLayoutSignature,
+        kx_identity.layoutSignature,
         {0, 0, 0, 0, 0, 0, 0},
         0,             // initArg
         0,             // localDebugFlag
@@ -106,7 +100,7 @@ KX_EXPORT uint32_t KX_STDCALL KXocc_queryTASKCount(void) { return 0; }
 KX_EXPORT void* KX_STDCALL KXocc_queryTASK(uint32_t) { return nullptr; }
 KX_EXPORT const CfwVersion* KX_STDCALL KXocc_queryCFWVersion(void) { return &kCfwVersion; }
 KX_EXPORT uint32_t KX_STDCALL KXocc_queryTimeFreq(void) { return KX_TICKS_PER_SECOND; }
-KX_EXPORT const char* KX_STDCALL KXocc_queryCVersion(void) { return kCodeVersion; }
+KX_EXPORT const char* KX_STDCALL KXocc_queryCVersion(void) { return kx_identity.codeVersion; }
 KX_EXPORT uint32_t KX_STDCALL KXocc_queryCCRC(void) { return 0; }
 KX_EXPORT uint32_t KX_STDCALL KXocc_queryCInfoCount(void) { return 0; }
 KX_EXPORT uint32_t KX_STDCALL KXocc_queryCInfo(uint32_t) { return 0; }

@@ -10,6 +10,7 @@ need_pkgs=(
   wine wine32:i386
   gnuplot-nox
   libcli11-dev
+  nlohmann-json3-dev
   valgrind
 )
 

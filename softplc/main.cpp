@@ -2,7 +2,8 @@
 #include <exception>
 #include <iostream>
 
-#include "softplc/core/cli.h"
+#include "softplc/cli/cli.h"
+#include "softplc/cli/commands.h"
 
 int main(int argc, char** argv) {
   try {

@@ -1,33 +1,14 @@
 // Blink_Pulse on the scripted runtime: the ring of TON and TOF, the toggle and the hook events.
-#include <gtest/gtest.h>
-
 #include <string>
 
-#include "app/program.h"
-#include "fake_runtime.h"
+#include "block_test.h"
 
 namespace {
 
 constexpr KX_TIME kQuarterSecond = 298296;   // just over a quarter second: four make T#1s
-constexpr KX_TIME kOneSecond = 1193182;
 
-template <typename T>
-T v(T packedField) {
-  return packedField;
-}
-
-class BlinkPulse : public ::testing::Test {
+class BlinkPulse : public BlockTest<BlinkPulseInstance> {
  protected:
-  void SetUp() override {
-    fake::reset(&blink);
-    d.localDebugFlag = 1;
-  }
-  void call(KX_TIME dt) {
-    fake::state.now += dt;
-    fake::state.log.clear();
-    blink.ENO = 1;
-    Blink_Pulse(&blink, &d);
-  }
   // Q over n calls, dt apart (the first call without delay), as a string of 0 and 1.
   std::string run(int n, KX_TIME dt, std::string* toggle = nullptr) {
     std::string q;
@@ -38,8 +19,7 @@ class BlinkPulse : public ::testing::Test {
     }
     return q;
   }
-  BlinkPulseInstance blink{};
-  EntryPointDescriptor d{};
+  BlinkPulseInstance& blink = inst;
 };
 
 TEST_F(BlinkPulse, TwentyNineHookCallsPerCall) {
@@ -74,10 +54,8 @@ TEST_F(BlinkPulse, OneSecondPhasesInMilliseconds) {
   // call interval.
   EXPECT_EQ("00001111100000111110", run(20, kQuarterSecond, &toggle));
   EXPECT_EQ("00001111111111000000", toggle);
-  EXPECT_EQ(1193182000, v(blink.OffTimeConv));
-  EXPECT_EQ(1193182000, v(blink.OnTimeConv));
-  EXPECT_EQ(kOneSecond, v(blink.OffTimePT));
-  EXPECT_EQ(kOneSecond, v(blink.OnTimePT));
+  expectFields<KX_TIME>({IS(blink.OffTimeConv, 1193182000), IS(blink.OnTimeConv, 1193182000),
+                         IS(blink.OffTimePT, kOneSecond), IS(blink.OnTimePT, kOneSecond)});
 }
 
 TEST_F(BlinkPulse, ShorterOffTimeTakesEffectInTheRunningPhase) {
@@ -85,8 +63,7 @@ TEST_F(BlinkPulse, ShorterOffTimeTakesEffectInTheRunningPhase) {
   EXPECT_EQ("000", run(3, kQuarterSecond));   // 0.5 s into the low phase
   blink.OffTime = 200;
   call(kQuarterSecond);
-  EXPECT_EQ(1, v(blink.Q));
-  EXPECT_EQ(1, v(blink.Toggle));
+  expectFields<KX_BOOL>({IS(blink.Q, 1), IS(blink.Toggle, 1)});
 }
 
 // The ring reads the Q of the previous call as a byte: any non-zero byte counts as TRUE for NOT.
@@ -94,8 +71,7 @@ TEST_F(BlinkPulse, NonCanonicalQByteCountsAsTrue) {
   blink.OnTime = blink.OffTime = 1000;
   blink.Q = 2;
   call(0);
-  EXPECT_EQ(0, v(blink.NotQ));
-  EXPECT_EQ(0, v(blink.Q));
+  expectFields<KX_BOOL>({IS(blink.NotQ, 0), IS(blink.Q, 0)});
 }
 
 }  // namespace

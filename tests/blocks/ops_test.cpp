@@ -1,14 +1,11 @@
 // The elementary operations on values the program never gives them, and their debug brackets.
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 
+#include "block_test.h"
 #include "blocks/op_compute.h"
 #include "blocks/op_shapes.h"
-#include "fake_runtime.h"
 
 namespace {
 
@@ -16,9 +13,6 @@ using blk::enter;
 using blk::exitHook;
 using fake::Call;
 using fake::Event;
-
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-constexpr float kInf = std::numeric_limits<float>::infinity();
 
 uint32_t bits(float f) {
   uint32_t b;
@@ -36,14 +30,13 @@ uint32_t bits(float f) {
   return ::testing::AssertionFailure() << text;
 }
 
-class Ops : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fake::reset(nullptr);
-    d.localDebugFlag = 1;
-  }
-  EntryPointDescriptor d{};
+// A gated use's fields: its ENO variable with the result 4 bytes behind it.
+struct GatedUse {
+  KX_BOOL eno;
+  uint8_t pad[3];
+  float result;
 };
+using Ops = BlockTest<GatedUse>;
 
 TEST_F(Ops, DivRealZeroDivisorRecords140AndGivesPlusZero) {
   struct Case {
@@ -69,13 +62,21 @@ TEST_F(Ops, DivRealZeroDivisorRecords140AndGivesPlusZero) {
 }
 
 TEST_F(Ops, RealArithmeticRoundsOnceToSingle) {
-  EXPECT_TRUE(sameReal(16777216.0f, kx_add_real(16777216.0f, 1.0f)));
-  EXPECT_TRUE(sameReal(16777220.0f, kx_add_real(16777216.0f, 3.0f)));   // tie to even
-  EXPECT_TRUE(sameReal(0.3f, kx_add_real(0.1f, 0.2f)));
-  EXPECT_TRUE(sameReal(-0.0f, kx_sub_real(-0.0f, 0.0f)));
-  EXPECT_TRUE(sameReal(kInf, kx_mul_real(3.0e38f, 10.0f)));
-  EXPECT_TRUE(sameReal(1.0e-45f, kx_mul_real(1.0e-30f, 1.4e-15f)));      // a denormal
-  EXPECT_TRUE(sameReal(kNaN, kx_sub_real(kInf, kInf)));
+  struct Case {
+    KX_REAL (*op)(KX_REAL, KX_REAL);
+    float a, b, expected;
+  };
+  const Case cases[] = {
+      {kx_add_real, 16777216.0f, 1.0f, 16777216.0f},
+      {kx_add_real, 16777216.0f, 3.0f, 16777220.0f},   // tie to even
+      {kx_add_real, 0.1f, 0.2f, 0.3f},
+      {kx_sub_real, -0.0f, 0.0f, -0.0f},
+      {kx_mul_real, 3.0e38f, 10.0f, kInf},
+      {kx_mul_real, 1.0e-30f, 1.4e-15f, 1.0e-45f},     // a denormal
+      {kx_sub_real, kInf, kInf, kNaN},
+  };
+  for (const Case& c : cases)
+    EXPECT_TRUE(sameReal(c.expected, c.op(c.a, c.b))) << c.a << ", " << c.b;
   EXPECT_TRUE(fake::errorCalls().empty());
 }
 
@@ -96,11 +97,14 @@ TEST_F(Ops, LimitTestsTheLowerBoundFirstAndTheUpperBoundWins) {
 }
 
 TEST_F(Ops, SelTakesIn1ForAnyNonZeroByteAndCopiesBitsUnchanged) {
-  EXPECT_TRUE(sameReal(1.0f, kx_sel_real(0, 1.0f, 2.0f)));
-  EXPECT_TRUE(sameReal(2.0f, kx_sel_real(1, 1.0f, 2.0f)));
-  EXPECT_TRUE(sameReal(2.0f, kx_sel_real(2, 1.0f, 2.0f)));
-  EXPECT_TRUE(sameReal(2.0f, kx_sel_real(0xFF, 1.0f, 2.0f)));
-  EXPECT_TRUE(sameReal(-0.0f, kx_sel_real(0, -0.0f, 2.0f)));
+  struct Case {
+    KX_BOOL g;
+    float in0, expected;
+  };
+  const Case cases[] = {{0, 1.0f, 1.0f}, {1, 1.0f, 2.0f}, {2, 1.0f, 2.0f}, {0xFF, 1.0f, 2.0f},
+                        {0, -0.0f, -0.0f}};
+  for (const Case& c : cases)
+    EXPECT_TRUE(sameReal(c.expected, kx_sel_real(c.g, c.in0, 2.0f))) << int(c.g) << ", " << c.in0;
   float payload;
   const uint32_t nanBits = 0x7FC12345u;
   std::memcpy(&payload, &nanBits, sizeof payload);
@@ -120,11 +124,15 @@ TEST_F(Ops, ComparisonsAreOrderedAndSigned) {
       {kx_lt_real, kNaN, 1.0f, 0},  {kx_lt_real, -kInf, kNaN, 0}, {kx_lt_real, -kInf, 0.0f, 1},
   };
   for (const Case& c : real) EXPECT_EQ(c.expected, c.op(c.a, c.b)) << c.a << " ? " << c.b;
-  EXPECT_EQ(0, kx_gt_int(-1, 1));
-  EXPECT_EQ(1, kx_gt_int(1, -1));
-  EXPECT_EQ(1, kx_lt_int(-32768, 32767));
-  EXPECT_EQ(0, kx_lt_int(32767, -32768));
-  EXPECT_EQ(0, kx_lt_int(5, 5));
+  struct IntCase {
+    KX_BOOL (*op)(KX_INT, KX_INT);
+    KX_INT a, b;
+    KX_BOOL expected;
+  };
+  const IntCase ints[] = {{kx_gt_int, -1, 1, 0},         {kx_gt_int, 1, -1, 1},
+                          {kx_lt_int, -32768, 32767, 1}, {kx_lt_int, 32767, -32768, 0},
+                          {kx_lt_int, 5, 5, 0}};
+  for (const IntCase& c : ints) EXPECT_EQ(c.expected, c.op(c.a, c.b)) << c.a << " ? " << c.b;
 }
 
 TEST_F(Ops, RealToIntRoundsHalfAwayFromZeroAndKeepsTheLow16Bits) {
@@ -146,42 +154,41 @@ TEST_F(Ops, RealToIntRoundsHalfAwayFromZeroAndKeepsTheLow16Bits) {
 }
 
 TEST_F(Ops, IntConversionsAndAbsoluteValues) {
-  EXPECT_TRUE(sameReal(-32768.0f, kx_int_to_real(-32768)));
-  EXPECT_TRUE(sameReal(32767.0f, kx_int_to_real(32767)));
-  EXPECT_EQ(5, kx_abs_int(-5));
-  EXPECT_EQ(5, kx_abs_int(5));
-  EXPECT_EQ(32767, kx_abs_int(-32767));
-  EXPECT_EQ(-32768, kx_abs_int(-32768));
-  EXPECT_TRUE(sameReal(0.0f, kx_abs_real(-0.0f)));
-  EXPECT_TRUE(sameReal(3.5f, kx_abs_real(-3.5f)));
-  EXPECT_TRUE(sameReal(kInf, kx_abs_real(-kInf)));
-  EXPECT_TRUE(std::isnan(kx_abs_real(-kNaN)));
+  for (KX_INT in : {-32768, 32767}) EXPECT_TRUE(sameReal(float(in), kx_int_to_real(in)));
+  const std::pair<KX_INT, KX_INT> absInt[] = {{-5, 5}, {5, 5}, {-32767, 32767}, {-32768, -32768}};
+  for (const auto& [in, expected] : absInt) EXPECT_EQ(expected, kx_abs_int(in)) << in;
+  const std::pair<float, float> absReal[] = {{-0.0f, 0.0f}, {-3.5f, 3.5f}, {-kInf, kInf},
+                                             {-kNaN, kNaN}};
+  for (const auto& [in, expected] : absReal) EXPECT_TRUE(sameReal(expected, kx_abs_real(in))) << in;
   EXPECT_TRUE(fake::errorCalls().empty());
 }
 
 TEST_F(Ops, TimeConversionsGoThroughTheRuntime) {
-  EXPECT_TRUE(sameReal(1.0f, kx_time_to_real(1193182)));
-  EXPECT_TRUE(sameReal(-1.0f, kx_time_to_real(-1193182)));
-  EXPECT_TRUE(sameReal(0.0f, kx_time_to_real(0)));
-  EXPECT_TRUE(sameReal(0.5f, kx_time_to_real(596591)));
+  const std::pair<KX_TIME, float> toReal[] = {
+      {1193182, 1.0f}, {-1193182, -1.0f}, {0, 0.0f}, {596591, 0.5f}};
+  for (const auto& [in, expected] : toReal)
+    EXPECT_TRUE(sameReal(expected, kx_time_to_real(in))) << in;
   EXPECT_EQ(4, fake::state.timeCalls);
 
-  EXPECT_EQ(0, kx_uint_to_time(0));
-  EXPECT_EQ(1193182000, kx_uint_to_time(1000));
-  EXPECT_EQ(78195182370, kx_uint_to_time(65535));
+  const std::pair<KX_UINT, KX_TIME> toTime[] = {{0, 0}, {1000, 1193182000}, {65535, 78195182370}};
+  for (const auto& [in, expected] : toTime) EXPECT_EQ(expected, kx_uint_to_time(in)) << in;
   EXPECT_EQ(4 + 6, fake::state.timeCalls);   // two runtime calls each
 }
 
 TEST_F(Ops, BooleanOperationsOnArbitraryBytes) {
-  EXPECT_EQ(1, kx_and_bool(2, 1));
-  EXPECT_EQ(0, kx_and_bool(0, 2));
-  EXPECT_EQ(1, kx_and_bool(0x80, 0xFF));
+  struct Case {
+    KX_BOOL (*op)(KX_BOOL, KX_BOOL);
+    KX_BOOL a, b, expected;
+  };
+  const Case cases[] = {
+      {kx_and_bool, 2, 1, 1},    {kx_and_bool, 0, 2, 0}, {kx_and_bool, 0x80, 0xFF, 1},
+      {kx_xor_bool, 1, 1, 0},    {kx_xor_bool, 0, 1, 1},
+      {kx_xor_bool, 2, 1, 1},    // XOR compares the bytes
+      {kx_xor_bool, 2, 2, 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.expected, c.op(c.a, c.b)) << int(c.a) << ", " << int(c.b);
   EXPECT_EQ(0, kx_not_bool(2));
   EXPECT_EQ(1, kx_not_bool(0));
-  EXPECT_EQ(0, kx_xor_bool(1, 1));
-  EXPECT_EQ(1, kx_xor_bool(0, 1));
-  EXPECT_EQ(1, kx_xor_bool(2, 1));   // XOR compares the bytes
-  EXPECT_EQ(0, kx_xor_bool(2, 2));
 }
 
 TEST_F(Ops, RisingEdgeOverASequence) {
@@ -205,13 +212,9 @@ TEST_F(Ops, RisingEdgeOverASequence) {
 // A gated use whose enable is FALSE: only its kind-1 event, no error-information call, the
 // result and a previously recorded error stay.
 TEST_F(Ops, ClosedGateIssuesOnlyItsStepEvent) {
-  struct {
-    KX_BOOL eno = 1;
-    uint8_t pad[3];
-    float result = 42.0f;
-  } use;
+  GatedUse& use = inst;
+  use = {1, {}, 42.0f};
   const KX_BOOL en = 0;
-  fake::reset(&use);
   fake::state.errorCode = 140;
   if (kx_gate_open(KX_TYPE_DIV_REAL, &use.eno, &en, &d)) {
     use.result = kx_div_real(1.0f, 0.0f);
@@ -226,13 +229,9 @@ TEST_F(Ops, ClosedGateIssuesOnlyItsStepEvent) {
 // EN is a byte copy of the earlier ENO; the error that the operation records decides ENO, and
 // the error information is cleared before the operation and read right after it.
 TEST_F(Ops, OpenGateBracketsTheOperationWithTheErrorInformation) {
-  struct {
-    KX_BOOL eno = 0;
-    uint8_t pad[3];
-    float result = 42.0f;
-  } use;
+  GatedUse& use = inst;
+  use = {0, {}, 42.0f};
   const KX_BOOL en = 2;
-  fake::reset(&use);
   ASSERT_TRUE(kx_gate_open(KX_TYPE_DIV_REAL, &use.eno, &en, &d));
   EXPECT_EQ(2, use.eno);
   use.result = kx_div_real(1.0f, -0.0f);

@@ -1,66 +1,80 @@
 // Ramp_Int and Ramp_Real on the scripted runtime: movement, limits, priorities, bad inputs and
 // the hook events of both bodies.
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <limits>
 
-#include "app/program.h"
-#include "fake_runtime.h"
+#include "block_test.h"
 
 namespace {
 
-using blk::Closed;
 using fake::Call;
 using fake::Event;
 
-constexpr KX_TIME kOneSecond = 1193182;
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-
-template <typename T>
-T v(T packedField) {
-  return packedField;
-}
-
-// ---- Ramp_Int ---------------------------------------------------------------------------------
-
-class RampInt : public ::testing::Test {
+// Both ramps from 0 towards 100, one unit per second, enabled.
+template <class Instance>
+class Ramp : public BlockTest<Instance> {
  protected:
   void SetUp() override {
-    fake::reset(&ramp);
-    d.localDebugFlag = 1;
+    BlockTest<Instance>::SetUp();
     ramp.Enable = 1;
     ramp.Start = 0;
     ramp.Target = 100;
     ramp.Step = 1;
     ramp.Period = kOneSecond;
   }
-  void call(KX_TIME dt) {
-    fake::state.now += dt;
-    fake::state.log.clear();
-    ramp.ENO = 1;
-    Ramp_Int(&ramp, &d);
-  }
-  RampIntInstance ramp{};
-  EntryPointDescriptor d{};
+  Instance& ramp = this->inst;
 };
 
-TEST_F(RampInt, HookEventsAndErrorCallsOfOneCall) {
-  call(0);
-  EXPECT_EQ(fake::hooks(), blk::rampIntBody());
+// What differs between the two: the hook events and where the position lies (Ramp_Int keeps it
+// in Value, Ramp_Real in Out).
+template <class Instance>
+struct RampOf;
+template <>
+struct RampOf<RampIntInstance> {
+  static std::vector<Event> body() { return blk::rampIntBody(); }
+  static float position(const RampIntInstance& r) { return r.Value; }
+};
+template <>
+struct RampOf<RampRealInstance> {
+  static std::vector<Event> body() { return blk::rampRealBody(); }
+  static float position(const RampRealInstance& r) { return r.Out; }
+};
+
+using Ramps = ::testing::Types<RampIntInstance, RampRealInstance>;
+TYPED_TEST_SUITE(Ramp, Ramps);
+
+// Two gates, each with its error clear and read; the clock runs for 36500 days.
+TYPED_TEST(Ramp, HookEventsAndErrorCallsOfOneCall) {
+  this->call(0);
+  EXPECT_EQ(fake::hooks(), RampOf<TypeParam>::body());
   EXPECT_EQ(fake::errorCalls(), (std::vector<Event>{{Call::ClrError}, {Call::GetError},
                                                     {Call::ClrError}, {Call::GetError}}));
-  EXPECT_EQ(3762818755200000, v(ramp.Clock.PT));   // T#36500d
+  EXPECT_EQ(3762818755200000, v(this->ramp.Clock.PT));   // T#36500d
 }
+
+// An error of the elapsed-time subtraction closes the gate that records ET: LastET stays, and the
+// DeltaET as stored still moves the ramp.
+TYPED_TEST(Ramp, FailedElapsedTimeSubtractionKeepsLastET) {
+  this->call(0);
+  this->call(kOneSecond);
+  fake::state.failSubCall = fake::state.subCalls;
+  this->call(kOneSecond);
+  expectFields<KX_BOOL>({IS(this->ramp.DeltaENO, 0), IS(this->ramp.CopyENO, 0)});
+  expectFields<KX_TIME>({IS(this->ramp.LastET, kOneSecond), IS(this->ramp.DeltaET, kOneSecond)});
+  EXPECT_EQ(2.0f, RampOf<TypeParam>::position(this->ramp));
+  EXPECT_EQ(fake::hooks(), blk::closed(RampOf<TypeParam>::body(), {52}));
+}
+
+// ---- Ramp_Int ---------------------------------------------------------------------------------
+
+using RampInt = Ramp<RampIntInstance>;
 
 TEST_F(RampInt, MostNegativeStepMovesTowardsStart) {
   ramp.Step = -32768;
   ramp.Value = 50.0f;
   call(0);
   EXPECT_EQ(-32768, v(ramp.AbsStep));
-  EXPECT_EQ(-32768.0f, v(ramp.AbsStepReal));
-  EXPECT_EQ(-32768.0f, v(ramp.Rate));
-  EXPECT_EQ(50.0f, v(ramp.Value));
+  expectFields<float>({IS(ramp.AbsStepReal, -32768.0f), IS(ramp.Rate, -32768.0f),
+                       IS(ramp.Value, 50.0f)});
   call(kOneSecond);
   EXPECT_EQ(0.0f, v(ramp.Value));
   call(kOneSecond);
@@ -72,8 +86,7 @@ TEST_F(RampInt, NegativePeriodMovesTowardsStart) {
   ramp.Value = 50.0f;
   call(0);
   call(kOneSecond);
-  EXPECT_EQ(-1.0f, v(ramp.Rate));
-  EXPECT_EQ(49.0f, v(ramp.Value));
+  expectFields<float>({IS(ramp.Rate, -1.0f), IS(ramp.Value, 49.0f)});
 }
 
 TEST_F(RampInt, ZeroPeriodRecordsTheErrorAndJumpsToTargetWhenEnabled) {
@@ -87,8 +100,7 @@ TEST_F(RampInt, ZeroPeriodRecordsTheErrorAndJumpsToTargetWhenEnabled) {
                                 {Call::ClrError}, {Call::GetError}}));
   ramp.Enable = 1;
   call(kOneSecond);
-  EXPECT_EQ(0.0f, v(ramp.Rate));
-  EXPECT_EQ(100.0f, v(ramp.Value));
+  expectFields<float>({IS(ramp.Rate, 0.0f), IS(ramp.Value, 100.0f)});
   EXPECT_EQ(100, v(ramp.Out));
 }
 
@@ -104,54 +116,15 @@ TEST_F(RampInt, FallingRampAndItsLimits) {
   EXPECT_EQ(0.0f, v(ramp.Value));
 }
 
-TEST_F(RampInt, FailedElapsedTimeSubtractionKeepsLastET) {
-  call(0);
-  call(kOneSecond);
-  fake::state.failSubCall = fake::state.subCalls;
-  call(kOneSecond);
-  EXPECT_EQ(0, v(ramp.DeltaENO));
-  EXPECT_EQ(0, v(ramp.CopyENO));
-  EXPECT_EQ(kOneSecond, v(ramp.LastET));
-  EXPECT_EQ(kOneSecond, v(ramp.DeltaET));
-  EXPECT_EQ(2.0f, v(ramp.Value));   // DeltaET as stored is still used
-  EXPECT_EQ(fake::hooks(), blk::rampIntBody(0, Closed));
-}
-
 // ---- Ramp_Real --------------------------------------------------------------------------------
 
-class RampReal : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fake::reset(&ramp);
-    d.localDebugFlag = 1;
-    ramp.Enable = 1;
-    ramp.Start = 0.0f;
-    ramp.Target = 100.0f;
-    ramp.Step = 1.0f;
-    ramp.Period = kOneSecond;
-  }
-  void call(KX_TIME dt) {
-    fake::state.now += dt;
-    fake::state.log.clear();
-    ramp.ENO = 1;
-    Ramp_Real(&ramp, &d);
-  }
-  RampRealInstance ramp{};
-  EntryPointDescriptor d{};
-};
-
-TEST_F(RampReal, HookEventsOfOneCall) {
-  call(0);
-  EXPECT_EQ(fake::hooks(), blk::rampRealBody());
-  EXPECT_EQ(3762818755200000, v(ramp.Clock.PT));
-}
+using RampReal = Ramp<RampRealInstance>;
 
 TEST_F(RampReal, StepSignDoesNotMatterAndZeroStepHolds) {
   ramp.Step = -1.0f;
   call(0);
   call(kOneSecond);
-  EXPECT_EQ(1.0f, v(ramp.AbsStep));
-  EXPECT_EQ(1.0f, v(ramp.Out));
+  expectFields<float>({IS(ramp.AbsStep, 1.0f), IS(ramp.Out, 1.0f)});
   ramp.Step = -0.0f;
   call(kOneSecond);
   EXPECT_EQ(1.0f, v(ramp.Out));
@@ -182,7 +155,7 @@ TEST_F(RampReal, TargetReversalChangesDirectionInTheSameCycle) {
 }
 
 TEST_F(RampReal, InfiniteAndHugeInputsStayDefined) {
-  ramp.Step = std::numeric_limits<float>::infinity();
+  ramp.Step = kInf;
   call(0);
   call(kOneSecond);
   EXPECT_EQ(100.0f, v(ramp.Out));
@@ -193,17 +166,6 @@ TEST_F(RampReal, InfiniteAndHugeInputsStayDefined) {
   ramp.Reset = 1;
   call(kOneSecond);
   EXPECT_EQ(0.0f, v(ramp.Out));
-}
-
-TEST_F(RampReal, FailedElapsedTimeSubtractionKeepsLastET) {
-  call(0);
-  call(kOneSecond);
-  fake::state.failSubCall = fake::state.subCalls;
-  call(kOneSecond);
-  EXPECT_EQ(0, v(ramp.CopyENO));
-  EXPECT_EQ(kOneSecond, v(ramp.LastET));
-  EXPECT_EQ(2.0f, v(ramp.Out));
-  EXPECT_EQ(fake::hooks(), blk::rampRealBody(0, Closed));
 }
 
 }  // namespace

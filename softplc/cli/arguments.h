@@ -1,0 +1,37 @@
+// What the user gave on the command line, as text: the parser fills it, the commands check and
+// convert it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace softplc {
+
+struct Arguments {
+  std::string module;
+  std::string symbols;
+  std::string pattern;
+  std::string helpTopic;
+  std::string cycles;
+  std::string duration;
+  std::string period = "10ms";
+  bool realtime = false;
+  bool warm = false;
+  std::vector<std::string> sets;
+  std::string trace;
+  bool events = false;
+  bool stats = false;
+  std::string statsEvery;
+  std::string plot;
+  std::vector<std::string> plotVars;
+  std::string plotSize;
+  std::vector<std::string> replacements;
+  std::string script;
+  // Which of the options were given at all (an empty value is then an error, not "not given").
+  bool symbolsGiven = false;
+  bool traceGiven = false;
+  bool plotGiven = false;
+  bool varsGiven = false;
+};
+
+}  // namespace softplc

@@ -1,0 +1,218 @@
+// softplc run: loads and attaches the module, wires the observers the options ask for, runs the
+// engine and prints the report.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "softplc/cli/commands.h"
+#include "softplc/cli/run_options.h"
+#include "softplc/engine/interrupt.h"
+#include "softplc/observe/error_tally.h"
+#include "softplc/observe/event_printer.h"
+#include "softplc/observe/plot.h"
+#include "softplc/observe/statistics.h"
+#include "softplc/observe/trace_observer.h"
+#include "softplc/util/process.h"
+
+namespace softplc {
+
+namespace {
+
+// The module, its names and everything the options name in it, checked before anything runs.
+struct Prepared {
+  std::unique_ptr<Plc> plc;
+  std::vector<Assignment> sets;
+  std::vector<Variable> extras;   // --vars
+};
+
+Result<Prepared> prepare(const RunOptions& options) {
+  auto plc = load_plc(options.module, options.symbols);
+  if (!plc) return plc.error();
+  auto sets = resolve_sets(**plc, options.sets);
+  if (!sets) return sets.error();
+  auto extras = resolve_list(**plc, options.vars);
+  if (!extras) return extras.error();
+  if (options.plot && extras->empty() && (*plc)->symbols() == nullptr) {
+    return usage_error("--plot without --vars draws the program's outputs, but " + (*plc)->symbols_note() +
+                       "; name what to draw with --vars, e.g. --vars @16:INT");
+  }
+  return Prepared{std::move(plc).value(), std::move(sets).value(), std::move(extras).value()};
+}
+
+std::string module_line(const Plc& plc) {
+  auto info = query_module_info(plc.module());
+  std::string line = "module " + plc.module().name();
+  if (info) {
+    line += ": " + info->cfwText + ", code version " + info->codeVersion + ", " + std::to_string(info->ticksPerSecond) +
+            " ticks/s";
+    for (const auto& entryPoint : info->entryPoints) line += ", entry point " + entryPoint.name;
+  }
+  return line + "\n";
+}
+
+// The plot's series: the --vars, or the program's outputs that changed during the run (all of
+// them when none did), with their trace columns.
+PlotRequest plot_request(const RunOptions& options, const Engine& engine, const TraceObserver& trace,
+                         const std::vector<const HeldVariable*>& columns, const std::vector<Variable>& extras,
+                         const std::filesystem::path& csv) {
+  PlotRequest request;
+  request.csv = csv;
+  request.output = options.plot->path;
+  request.width = options.plot->width;
+  request.height = options.plot->height;
+  const auto add = [&](std::size_t column) {
+    const Variable& variable = columns[column]->variable;
+    request.series.push_back({variable.name, variable.type, column + 2});
+  };
+  const auto column_of = [&](const Variable& variable) {
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      if (columns[i]->variable.offset == variable.offset && columns[i]->variable.type == variable.type) return i;
+    return columns.size();
+  };
+  if (!extras.empty()) {
+    for (const Variable& variable : extras) add(column_of(variable));
+  } else {
+    std::vector<std::size_t> outputs;
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      if (columns[i]->variable.program && columns[i]->variable.direction == Direction::Output) outputs.push_back(i);
+    const bool anyChanged = std::any_of(outputs.begin(), outputs.end(), [&](std::size_t i) { return trace.changed(i); });
+    for (std::size_t i : outputs)
+      if (!anyChanged || trace.changed(i)) add(i);
+  }
+  const uint64_t done = engine.cycles();
+  request.title = engine.plc().module().name() + ": " + std::to_string(done) + (done == 1 ? " cycle" : " cycles") +
+                  " every " + format_seconds(options.periodNs) + " s (" +
+                  (options.realtime ? "real-time" : "simulated") + " clock)";
+  request.firstSeconds = static_cast<double>(engine.first_time_ns().value_or(0)) / 1e9;
+  request.lastSeconds = static_cast<double>(engine.last_time_ns()) / 1e9;
+  request.ticksPerSecond = engine.plc().ticks_per_second();
+  return request;
+}
+
+}  // namespace
+
+int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
+  auto options = run_options(args);
+  if (!options) return report_error(options.error(), err);
+  auto path = module_path(args.module);
+  if (!path) return report_error(path.error(), err);
+  options->module = *path;
+  auto prepared = prepare(*options);
+  if (!prepared) return report_error(prepared.error(), err);
+  // A plot needs gnuplot at the end: find out now rather than after a long run.
+  if (options->plot) {
+    if (auto status = check_plotter(); !status) return report_error(status.error(), err);
+  }
+  Plc& attached = *prepared->plc;
+  out << module_line(attached);
+  if (attached.symbols() == nullptr) err << "softplc: note: " << attached.symbols_note() << "; no variables are shown\n";
+
+  EngineOptions engineOptions;
+  engineOptions.clock = options->realtime ? ClockKind::RealTime : ClockKind::Simulated;
+  engineOptions.deadlines.periodNs = options->periodNs;
+  Engine engine(std::move(prepared->plc), engineOptions);
+
+  // The variables the host keeps: the program's (trace and report), then the --vars that are not
+  // among them (extra trace columns).
+  std::vector<const HeldVariable*> columns;
+  std::size_t programCount = 0;
+  if (const Symbols* symbols = engine.plc().symbols()) {
+    for (const Variable* variable : symbols->program_variables()) columns.push_back(&engine.hold(*variable));
+    programCount = columns.size();
+  }
+  for (const Variable& extra : prepared->extras) {
+    const bool known = std::any_of(columns.begin(), columns.end(), [&](const HeldVariable* held) {
+      return held->variable.offset == extra.offset && held->variable.type == extra.type;
+    });
+    if (!known) columns.push_back(&engine.hold(extra));
+  }
+
+  // Without --trace the plot reads a temporary trace.
+  std::optional<TemporaryFile> temporaryTrace;
+  std::optional<std::filesystem::path> tracePath = options->tracePath;
+  if (options->plot && !tracePath) {
+    temporaryTrace.emplace(".csv");
+    tracePath = temporaryTrace->path();
+  }
+  std::optional<TraceWriter> writer;
+  if (tracePath) {
+    std::vector<std::string> names;
+    for (const HeldVariable* column : columns) names.push_back(column->variable.name);
+    auto created = TraceWriter::create(*tracePath, names);
+    if (!created) return report_error(created.error(), err);
+    writer.emplace(std::move(created).value());
+  }
+
+  if (auto status = engine.plc().initialise(options->startMode); !status) return report_error(status.error(), err);
+  if (auto status = write_assignments(engine.plc(), prepared->sets); !status) return report_error(status.error(), err);
+
+  ErrorTally errors;
+  engine.observe(errors);
+  std::optional<EventPrinter> printer;
+  if (options->events) engine.observe(printer.emplace(out, engine));
+  std::optional<TraceObserver> trace;
+  if (writer) engine.observe(trace.emplace(*writer, columns));
+  ChangeSchedule schedule(options->replacements, out, err);
+  engine.observe(schedule);
+  // Last: the statistics count the work of the other observers into each cycle.
+  std::optional<StatsObserver> stats;
+  if (options->realtime || options->stats || options->statsEveryNs) {
+    engine.observe(stats.emplace(out, options->periodNs, options->realtime, options->statsEveryNs));
+  }
+
+  InterruptGuard interruptions;
+  if (auto status = engine.start(); !status) return report_error(status.error(), err);
+  const Status ran = engine.run(options->limit);
+  printer.reset();
+  if (trace) trace->close();
+  schedule.finish(engine.cycles());
+  const char* signal = interrupting_signal();
+
+  // The report.
+  const uint64_t done = engine.cycles();
+  if (signal != nullptr) err << "softplc: interrupted by " << signal << " after " << done << (done == 1 ? " cycle\n" : " cycles\n");
+  out << "ran " << done << (done == 1 ? " cycle" : " cycles") << " every " << format_seconds(options->periodNs) << "s ("
+      << (options->realtime ? "real-time" : "simulated") << " clock), last at t=" << format_seconds(engine.last_time_ns())
+      << "s\n";
+  for (std::size_t i = 0; i < programCount; ++i) {
+    const HeldVariable& held = *columns[i];
+    if (held.lost) continue;
+    auto value = engine.plc().read(held.reference, held.variable);
+    out << held.variable.name << " = "
+        << (value ? format_for_people(held.variable.type, value->view(), engine.plc().ticks_per_second()) : "?") << "\n";
+  }
+  out << errors.report();
+  if (stats) out << stats->report();
+  if (schedule.planned() != 0) {
+    out << "online changes: " << schedule.made() << " made, " << schedule.not_made() << " not made; running "
+        << engine.plc().module().name() << "\n";
+  }
+  const bool traceFailed = trace && trace->failure();
+  if (options->tracePath && !traceFailed) out << "trace written to " << options->tracePath->string() << "\n";
+
+  int status = kExitOk;
+  if (!ran) {
+    status = report_error(ran.error(), err);
+  } else if (traceFailed) {
+    status = report_error(*trace->failure(), err);
+  } else if (options->plot && done != 0) {
+    const PlotRequest request = plot_request(*options, engine, *trace, columns, prepared->extras, *tracePath);
+    if (auto drawn = draw_plot(request); !drawn) {
+      status = report_error(drawn.error(), err);
+    } else {
+      out << "plot written to " << options->plot->path.string() << "\n";
+    }
+  }
+  errno = 0;
+  out.flush();
+  if (!out) {
+    err << "softplc: cannot write the report" << (errno != 0 ? std::string(": ") + std::strerror(errno) : "") << "\n";
+    return kExitFailure;
+  }
+  if (status != kExitOk) return status;
+  if (signal != nullptr) return kExitInterrupted;
+  return schedule.not_made() != 0 ? kExitChangeNotMade : kExitOk;
+}
+
+}  // namespace softplc

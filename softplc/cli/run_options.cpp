@@ -1,0 +1,193 @@
+#include "softplc/cli/run_options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+
+#include "softplc/util/platform.h"
+
+namespace softplc {
+
+namespace {
+
+Result<uint64_t> parse_count(const std::string& text) {
+  uint64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value == 0) {
+    return usage_error("--cycles expects a whole number of at least 1, got '" + text + "'");
+  }
+  return value;
+}
+
+// "1000x600": the picture's size in pixels.
+Status parse_plot_size(const std::string& text, PlotOptions& plot) {
+  const auto x = text.find_first_of("xX");
+  unsigned size[2] = {0, 0};
+  bool good = x != std::string::npos;
+  for (int i = 0; good && i < 2; ++i) {
+    const char* first = text.data() + (i == 0 ? 0 : x + 1);
+    const char* last = text.data() + (i == 0 ? x : text.size());
+    const auto [end, ec] = std::from_chars(first, last, size[i]);
+    good = first != last && ec == std::errc() && end == last && size[i] >= 100 && size[i] <= 10000;
+  }
+  if (!good) return usage_error("--plot-size expects WIDTHxHEIGHT in pixels, each 100 to 10000, got '" + text + "'");
+  plot.width = size[0];
+  plot.height = size[1];
+  return ok_status();
+}
+
+// "500:next.so": before cycle 500, the module next.so replaces the running one.
+Result<Replacement> parse_replacement(const std::string& text) {
+  const auto colon = text.find(':');
+  uint64_t cycle = 0;
+  const char* end = text.data() + (colon == std::string::npos ? 0 : colon);
+  const auto parsed = std::from_chars(text.data(), end, cycle);
+  if (colon == std::string::npos || colon == 0 || parsed.ec != std::errc() || parsed.ptr != end ||
+      colon + 1 == text.size()) {
+    return usage_error("--replace-at expects CYCLE:MODULE (e.g. 500:CCodePublic_next.so), got '" + text + "'");
+  }
+  return Replacement{cycle, std::filesystem::path(text.substr(colon + 1))};
+}
+
+Status run_schedule(const Arguments& args, RunOptions& options) {
+  for (const std::string& text : args.replacements) {
+    auto replacement = parse_replacement(text);
+    if (!replacement) return replacement.error();
+    if (replacement->beforeCycle >= options.limit.count) {
+      return usage_error("--replace-at " + text + ": the run has cycles 0 to " + std::to_string(options.limit.count - 1));
+    }
+    for (const Replacement& other : options.replacements) {
+      if (other.beforeCycle == replacement->beforeCycle) {
+        return usage_error("--replace-at: two changes before cycle " + std::to_string(other.beforeCycle));
+      }
+    }
+    options.replacements.push_back(*replacement);
+  }
+  std::sort(options.replacements.begin(), options.replacements.end(),
+            [](const Replacement& a, const Replacement& b) { return a.beforeCycle < b.beforeCycle; });
+  return ok_status();
+}
+
+// Statistics, trace, plot and the variables they show.
+Status run_outputs(const Arguments& args, RunOptions& options) {
+  options.stats = args.stats;
+  if (!args.statsEvery.empty()) {
+    auto every = parse_duration_ns(args.statsEvery);
+    if (!every) return usage_error("--stats-every: " + every.error().message);
+    if (*every <= 0) return usage_error("--stats-every must be longer than 0");
+    options.statsEveryNs = *every;
+  }
+  if (args.traceGiven) {
+    if (args.trace.empty()) return usage_error("--trace needs a file name");
+    options.tracePath = std::filesystem::path(args.trace);
+  }
+  if (args.plotGiven) {
+    if (args.plot.empty()) return usage_error("--plot needs a file name");
+    PlotOptions plot;
+    plot.path = args.plot;
+    if (!args.plotSize.empty()) {
+      if (auto status = parse_plot_size(args.plotSize, plot); !status) return status;
+    }
+    options.plot = std::move(plot);
+  }
+  if (!args.plotSize.empty() && !options.plot) return usage_error("--plot-size needs --plot");
+  if (args.varsGiven) {
+    if (!options.plot && !options.tracePath) return usage_error("--vars needs --plot or --trace");
+    for (const std::string& name : args.plotVars) {
+      if (name.empty()) return usage_error("--vars: an empty name in the list (names are separated by single commas)");
+      options.vars.push_back(name);
+    }
+    if (options.vars.empty()) return usage_error("--vars needs at least one name");
+  }
+  return ok_status();
+}
+
+}  // namespace
+
+Result<std::filesystem::path> module_path(const std::string& given) {
+  if (!given.empty()) return std::filesystem::path(given);
+  auto path = default_module_path();
+  if (!path) return path.error();
+  std::error_code ec;
+  if (!std::filesystem::exists(*path, ec)) {
+    return runtime_error("no module named and none beside softplc (" + path->string() +
+                         "); name one: softplc run MODULE");
+  }
+  return path;
+}
+
+Result<RunOptions> run_options(const Arguments& args) {
+  RunOptions options;
+  auto period = parse_duration_ns(args.period);
+  if (!period) return usage_error("--period: " + period.error().message);
+  if (*period <= 0) return usage_error("--period must be longer than 0");
+  options.periodNs = *period;
+
+  if (!args.cycles.empty()) {
+    auto cycles = parse_count(args.cycles);
+    if (!cycles) return cycles.error();
+    options.limit.count = *cycles;
+  } else if (!args.duration.empty()) {
+    auto duration = parse_duration_ns(args.duration);
+    if (!duration) return usage_error("--duration: " + duration.error().message);
+    if (*duration <= 0) return usage_error("--duration must be longer than 0");
+    // The cycles that start before the duration has passed: t = 0, period, ... < duration.
+    options.limit.count = static_cast<uint64_t>((*duration - 1) / options.periodNs) + 1;
+    options.limit.deadlines = true;
+  } else {
+    return usage_error("run needs --cycles N or --duration TIME");
+  }
+  // The last cycle's time must fit the clock's nanoseconds.
+  if (options.limit.count - 1 > static_cast<uint64_t>(std::numeric_limits<int64_t>::max() / options.periodNs)) {
+    return usage_error("--cycles times --period is too long a run");
+  }
+  if (args.symbolsGiven) {
+    if (args.symbols.empty()) return usage_error("--symbols needs a file name");
+    options.symbols.file = std::filesystem::path(args.symbols);
+  }
+  options.realtime = args.realtime;
+  options.startMode = args.warm ? 1 : 0;
+  options.events = args.events;
+  options.sets = args.sets;
+  if (auto status = run_outputs(args, options); !status) return status.error();
+  if (auto status = run_schedule(args, options); !status) return status.error();
+  return options;
+}
+
+Result<std::vector<Assignment>> resolve_sets(const Plc& plc, const std::vector<std::string>& sets) {
+  std::vector<Assignment> assignments;
+  for (const std::string& set : sets) {
+    const auto equals = set.find('=');
+    if (equals == std::string::npos || equals == 0) return usage_error("--set expects NAME=VALUE, got '" + set + "'");
+    auto variable = plc.variable(std::string_view(set).substr(0, equals));
+    if (!variable) return variable.error();
+    auto value = parse_value(variable->type, std::string_view(set).substr(equals + 1));
+    if (!value) return usage_error(variable->name + ": " + value.error().message);
+    auto bytes = encode(*value, plc.ticks_per_second());
+    if (!bytes) return usage_error(variable->name + ": " + bytes.error().message);
+    assignments.push_back({*variable, *bytes});
+  }
+  return assignments;
+}
+
+Status write_assignments(Plc& plc, const std::vector<Assignment>& assignments) {
+  for (const Assignment& assignment : assignments) {
+    if (auto status = plc.write(assignment.variable, assignment.bytes.view()); !status) return status;
+  }
+  return ok_status();
+}
+
+Result<std::vector<Variable>> resolve_list(const Plc& plc, const std::vector<std::string>& names) {
+  std::vector<Variable> variables;
+  for (const std::string& name : names) {
+    auto variable = plc.variable(name);
+    if (!variable) return variable.error();
+    const bool seen = std::any_of(variables.begin(), variables.end(), [&](const Variable& v) {
+      return v.offset == variable->offset && v.type == variable->type;
+    });
+    if (!seen) variables.push_back(*variable);
+  }
+  return variables;
+}
+
+}  // namespace softplc

@@ -1,0 +1,125 @@
+#include "softplc/debug/model.h"
+
+#include <algorithm>
+
+namespace softplc {
+
+bool Breakpoint::matches(int32_t kind, const Place& place) const {
+  switch (target) {
+    case Target::BlockType: return kind == kEventEntry && place.typeId == typeId;
+    case Target::Record: return kind == kEventEntry && place.typeId == typeId && place.offset == offset;
+    case Target::Variable: return kind == kEventEntry && place.offset == offset && place.name == name;
+    case Target::TypeId: return place.typeId == typeId;
+  }
+  return false;
+}
+
+std::string Breakpoint::label() const { return target == Target::TypeId ? "typeid " + std::to_string(typeId) : name; }
+
+std::string Breakpoint::description() const {
+  switch (target) {
+    case Target::BlockType:
+      return name + ", the entry of every " + name + " block (type " + std::to_string(typeId) + ")";
+    case Target::Record: return name + ", the entry of " + blockName + " at offset " + std::to_string(offset);
+    case Target::Variable:
+      return name + ", the entry of the " + blockName + " operation that writes it (offset " + std::to_string(offset) + ")";
+    case Target::TypeId:
+      return "typeid " + std::to_string(typeId) + ", every event of " + (blockName.empty() ? "it" : blockName);
+  }
+  return name;
+}
+
+const Breakpoint& Breakpoints::add(Breakpoint breakpoint) {
+  breakpoint.number = next_++;
+  list_.push_back(std::move(breakpoint));
+  return list_.back();
+}
+
+bool Breakpoints::remove(int number) {
+  const auto found = std::find_if(list_.begin(), list_.end(), [&](const Breakpoint& b) { return b.number == number; });
+  if (found == list_.end()) return false;
+  list_.erase(found);
+  return true;
+}
+
+std::size_t Breakpoints::clear() {
+  const std::size_t count = list_.size();
+  list_.clear();
+  return count;
+}
+
+const Breakpoint* Breakpoints::hit(int32_t kind, const Place& place) {
+  for (Breakpoint& breakpoint : list_) {
+    if (breakpoint.matches(kind, place)) {
+      ++breakpoint.hits;
+      return &breakpoint;
+    }
+  }
+  return nullptr;
+}
+
+void CallStack::enter(int32_t kind, const Place& place) {
+  if (kind == kEventEntry) open_.push_back(place);
+}
+
+Place CallStack::exit() {
+  if (open_.empty()) return {};
+  Place place = open_.back();
+  open_.pop_back();
+  return place;
+}
+
+void Stepper::step(uint64_t count) {
+  mode_ = Mode::Step;
+  count_ = count;
+}
+
+void Stepper::next(uint64_t count, std::size_t depth, bool inCycle) {
+  mode_ = inCycle ? Mode::Next : Mode::Step;
+  count_ = count;
+  depth_ = depth;
+}
+
+void Stepper::finish(std::size_t depth) {
+  mode_ = Mode::Finish;
+  depth_ = depth == 0 ? std::nullopt : std::optional<std::size_t>(depth - 1);
+}
+
+void Stepper::cycles(uint64_t count) {
+  mode_ = Mode::Cycles;
+  count_ = count;
+}
+
+bool Stepper::counted() { return count_ <= 1 || --count_ == 0; }
+
+bool Stepper::stop_at_event(int32_t kind, std::size_t depth, bool breakpoint, bool watch, bool interrupted) {
+  // 'cycle N' does not stop inside a cycle, not even for Ctrl-C (that stops at the cycle's end).
+  if (mode_ == Mode::Quit || mode_ == Mode::Cycles) return false;
+  bool stop = breakpoint || watch || interrupted;
+  switch (mode_) {
+    case Mode::Step: stop = stop || counted(); break;
+    case Mode::Next: stop = stop || (depth <= depth_.value_or(0) && counted()); break;
+    case Mode::Finish: stop = stop || (kind == kEventExit && depth_ && depth <= *depth_); break;
+    default: break;
+  }
+  if (stop) mode_ = Mode::Idle;
+  return stop;
+}
+
+bool Stepper::stop_at_cycle_end(bool watch, bool interrupted) {
+  bool stop = watch || interrupted;
+  switch (mode_) {
+    case Mode::Step:
+    case Mode::Next: stop = stop || counted(); break;
+    case Mode::Finish: stop = true; break;
+    case Mode::Cycles: stop = interrupted || counted(); break;
+    case Mode::Idle:
+    case Mode::Continue:
+    case Mode::Quit: break;
+  }
+  if (mode_ == Mode::Quit) return false;
+  if (stop) mode_ = Mode::Idle;
+  return stop;
+}
+
+}  // namespace softplc

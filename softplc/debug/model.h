@@ -1,0 +1,114 @@
+// The debugger's model, plain logic without a module: the breakpoints, the blocks a running cycle
+// has entered and not yet left, and the stepper that decides at each debug event and at the end
+// of each cycle whether to stop.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "softplc/symbols/place.h"
+
+namespace softplc {
+
+// Event kinds as the debugger sees them: the module's kinds 1 (step) and 6 (entry), and the
+// ExitHook, to which we give the kind 0.
+inline constexpr int32_t kEventExit = 0;
+inline constexpr int32_t kEventStep = 1;
+inline constexpr int32_t kEventEntry = 6;
+
+struct Breakpoint {
+  enum class Target {
+    BlockType,   // the entry (kind 6) of every block of a type
+    Record,      // the entry of one instance or embedded record
+    Variable,    // the entry of the operation whose events report the variable
+    TypeId,      // every event of a type identifier, exits included
+  };
+  int number = 0;
+  Target target = Target::BlockType;
+  int32_t typeId = 0;
+  uint32_t offset = 0;
+  std::string name;        // the block type, record or variable as the symbol file spells it
+  std::string blockName;   // the type identifier's block name
+  uint64_t hits = 0;
+
+  bool matches(int32_t kind, const Place& place) const;
+  std::string label() const;         // "Ramp_Int", "typeid 14"
+  std::string description() const;  // "Ramp_Int, the entry of every Ramp_Int block (type 14)"
+};
+
+class Breakpoints {
+ public:
+  // Numbers the breakpoint (1, 2, ...) and keeps it.
+  const Breakpoint& add(Breakpoint breakpoint);
+  bool remove(int number);
+  std::size_t clear();
+  bool empty() const { return list_.empty(); }
+  std::span<const Breakpoint> all() const { return list_; }
+  // The first breakpoint the event hits (its hit count goes up), or null.
+  const Breakpoint* hit(int32_t kind, const Place& place);
+
+ private:
+  std::vector<Breakpoint> list_;
+  int next_ = 1;
+};
+
+// The blocks entered with kind 6 and not yet left, outermost first.
+class CallStack {
+ public:
+  // Takes an event into account: an entry opens a block, an exit closes the innermost one (and
+  // gives it back; an exit with nothing open gives an empty place).
+  void enter(int32_t kind, const Place& place);
+  Place exit();
+  void clear() { open_.clear(); }
+  std::size_t depth() const { return open_.size(); }
+  bool empty() const { return open_.empty(); }
+  // Innermost first.
+  std::vector<Place> innermost_first() const { return {open_.rbegin(), open_.rend()}; }
+
+ private:
+  std::vector<Place> open_;
+};
+
+// Where a running program stops. A resume command sets the mode; then every event and the end of
+// every cycle ask whether to stop there.
+class Stepper {
+ public:
+  enum class Mode {
+    Idle,       // at the prompt
+    Step,       // stop at the next event (or the end of the cycle), `count` times
+    Next,       // stop at the next event at the depth of the start or shallower, `count` times
+    Finish,     // stop at the exit that leaves the innermost open block (none open: the cycle's end)
+    Continue,   // stop at a breakpoint; cycles run on
+    Cycles,     // run `count` cycles to their end without stopping
+    Quit,       // no more stops
+  };
+
+  Mode mode() const { return mode_; }
+  void idle() { mode_ = Mode::Idle; }
+  void step(uint64_t count);
+  // `depth`: the open blocks now. Between cycles, next is a step.
+  void next(uint64_t count, std::size_t depth, bool inCycle);
+  // `depth`: the open blocks now.
+  void finish(std::size_t depth);
+  void resume() { mode_ = Mode::Continue; }
+  void cycles(uint64_t count);
+  void quit() { mode_ = Mode::Quit; }
+
+  // An event, with the depth after it was taken into account; `breakpoint` or `watch`: a
+  // breakpoint was hit or a stopping watch saw a change. A stop makes the stepper idle.
+  bool stop_at_event(int32_t kind, std::size_t depth, bool breakpoint, bool watch, bool interrupted);
+  // The end of a cycle.
+  bool stop_at_cycle_end(bool watch, bool interrupted);
+
+ private:
+  bool counted();
+
+  Mode mode_ = Mode::Idle;
+  uint64_t count_ = 0;
+  std::optional<std::size_t> depth_;
+};
+
+}  // namespace softplc

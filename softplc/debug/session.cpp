@@ -1,0 +1,229 @@
+#include "softplc/debug/session.h"
+
+#include <sstream>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "kxrt.h"
+#include "softplc/debug/session_impl.h"
+#include "softplc/engine/interrupt.h"
+#include "softplc/observe/error_tally.h"
+#include "softplc/symbols/names.h"
+#include "softplc/symbols/variable_spec.h"
+
+namespace softplc {
+
+namespace {
+
+constexpr const char* kPrompt = "(softplc) ";
+
+std::string event_text(int32_t kind, const Place& place) {
+  if (kind == kEventExit) return "exit " + place.text();
+  return "enter(" + std::to_string(kind) + ") " + place.text();
+}
+
+}  // namespace
+
+bool stdin_is_terminal() {
+#if defined(_WIN32)
+  return _isatty(_fileno(stdin)) != 0;
+#else
+  return isatty(fileno(stdin)) != 0;
+#endif
+}
+
+std::vector<std::string> words_of(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+Session::Session(Engine& engine, const DebugOptions& options, std::istream& in, std::ostream& out)
+    : engine_(engine), options_(options), in_(in), out_(out), places_(engine.plc().symbols()) {}
+
+Session::~Session() {
+  kxdbg_set_handler(nullptr, nullptr, nullptr);
+  plc().set_hooks(false);
+  plc().set_local_hooks(false);
+}
+
+Status Session::run() {
+  if (auto status = engine_.start(); !status) return status;
+  if (symbols() == nullptr) {
+    message("note: " + plc().symbols_note() + "; name variables by offset and type, e.g. print @16:INT");
+  }
+  kxdbg_set_handler(&on_enter, &on_exit, this);
+  plc().set_hooks(true);
+  InterruptGuard interruptions;
+
+  message("initialised (cold start), events on; cycle 0 is next, at t=0s, every " +
+          format_seconds(engine_.options().period_ns()) + "s on the simulated clock");
+  message("type 'help' for the commands");
+  for (;;) {
+    prompt();
+    if (stepper_.mode() == Stepper::Mode::Quit) break;
+    if (auto status = run_cycles(); !status) return status;
+    if (stepper_.mode() == Stepper::Mode::Quit) break;
+  }
+  message("debugger ends after " + std::to_string(cycle_) + (cycle_ == 1 ? " cycle" : " cycles"));
+  return ok_status();
+}
+
+Status Session::run_cycles() {
+  for (;;) {
+    stack_.clear();
+    inCycle_ = true;
+    auto ran = engine_.run_cycle();
+    inCycle_ = false;
+    stack_.clear();
+    if (!ran) return ran.error();
+    const bool interruptedNow = interrupted();
+    if (*ran) {
+      timeNs_ = engine_.last_time_ns();
+      ++cycle_;
+    }
+    if (stepper_.mode() == Stepper::Mode::Quit) return ok_status();
+    const uint64_t done = cycle_ - 1;
+    const bool watchStop = *ran && check_watches("cycle " + std::to_string(done) + ", at its end");
+    if (*ran && !stepper_.stop_at_cycle_end(watchStop, interruptedNow)) continue;
+    stepper_.idle();
+    if (interruptedNow) message("interrupted");
+    clear_interruption();
+    if (!*ran) return ok_status();
+    message("end of cycle " + std::to_string(done) + " (t=" + format_seconds(timeNs_) + "s)");
+    if (kxdbg_cycle_error_count() != 0) {
+      message("cycle " + std::to_string(done) + ": error " + std::to_string(kxdbg_cycle_first_error()) + " (" +
+              std::to_string(kxdbg_cycle_error_count()) + " recorded)");
+    }
+    return ok_status();
+  }
+}
+
+void Session::prompt() {
+  stepper_.idle();
+  for (;;) {
+    out_ << kPrompt << std::flush;
+    std::string line;
+    if (!std::getline(in_, line)) {
+      out_ << "\n";
+      cmd_quit({});
+      return;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (options_.echo) out_ << line << "\n";
+    if (execute(line) == Flow::Resume) {
+      clear_interruption();
+      return;
+    }
+  }
+}
+
+Flow Session::execute(const std::string& line) {
+  const std::vector<std::string> words = words_of(line);
+  if (words.empty() || words[0][0] == '#') return Flow::Stay;
+  const std::vector<std::string> args(words.begin() + 1, words.end());
+  for (const Command& command : commands()) {
+    if (!same_name(words[0], command.name) && (command.alias.empty() || !same_name(words[0], command.alias))) continue;
+    if (args.size() < command.minArgs || args.size() > command.maxArgs) return refuse("usage: " + std::string(command.usage));
+    return (this->*command.handler)(args);
+  }
+  std::string text = "unknown command '" + words[0] + "'";
+  for (const Command& command : commands()) {
+    if (edit_distance(words[0], command.name) <= 2) {
+      text += "; did you mean '" + std::string(command.name) + "'?";
+      break;
+    }
+  }
+  return refuse(text + " ('help' lists the commands)");
+}
+
+Flow Session::refuse(const std::string& text) {
+  message(text);
+  ++failed_;
+  return Flow::Stay;
+}
+
+// ---- events ------------------------------------------------------------------------------------
+
+void KX_CDECL Session::on_enter(void* user, int32_t typeId, void* address, int32_t kind,
+                                EntryPointDescriptor* descriptor) {
+  // Runs inside the module's hook call: nothing may escape from here.
+  auto* session = static_cast<Session*>(user);
+  try {
+    const Place place = session->places_.resolve(typeId, address, descriptor);
+    session->stack_.enter(kind, place);
+    session->event(kind, place);
+  } catch (...) {
+    session->stepper_.quit();
+  }
+}
+
+void KX_CDECL Session::on_exit(void* user, EntryPointDescriptor*) {
+  auto* session = static_cast<Session*>(user);
+  try {
+    // An ExitHook with no block open (hooks switched on inside a block) names nothing.
+    const Place place = session->stack_.exit();
+    session->event(kEventExit, place);
+  } catch (...) {
+    session->stepper_.quit();
+  }
+}
+
+void Session::event(int32_t kind, const Place& place) {
+  const Stepper::Mode mode = stepper_.mode();
+  if (mode == Stepper::Mode::Quit) return;
+  const bool watchStop =
+      !watches_.empty() && check_watches("cycle " + std::to_string(cycle_) + ", seen at " + event_text(kind, place));
+  const Breakpoint* hit = mode == Stepper::Mode::Cycles ? nullptr : breakpoints_.hit(kind, place);
+  const bool interruptedNow = interrupted();
+  if (!stepper_.stop_at_event(kind, stack_.depth(), hit != nullptr, watchStop, interruptedNow)) return;
+  if (hit != nullptr) {
+    message("breakpoint " + std::to_string(hit->number) + ": " + hit->label());
+  } else if (interruptedNow) {
+    message("interrupted");
+  }
+  clear_interruption();
+  message("stopped: cycle " + std::to_string(cycle_) + ", " + event_text(kind, place));
+  prompt();
+}
+
+// ---- variables ---------------------------------------------------------------------------------
+
+Result<std::string> Session::read_text(const Variable& variable) {
+  auto bytes = plc().read(variable);
+  if (!bytes) return bytes.error();
+  return format_for_people(variable.type, bytes->view(), plc().ticks_per_second());
+}
+
+std::string Session::shown_name(const Variable& variable) {
+  if (!is_offset_spec(variable.name) || symbols() == nullptr) return variable.name;
+  const Variable* known = symbols()->at(variable.offset, variable.type);
+  return known != nullptr ? variable.name + " (" + known->name + ")" : variable.name;
+}
+
+bool Session::check_watches(const std::string& context) {
+  bool stop = false;
+  for (Watch& watch : watches_) {
+    auto now = plc().read(watch.variable);
+    if (!now || now->bytes == watch.value.bytes) continue;
+    message("watch " + shown_name(watch.variable) + ": " +
+            format_for_people(watch.variable.type, watch.value.view(), plc().ticks_per_second()) + " -> " +
+            format_for_people(watch.variable.type, now->view(), plc().ticks_per_second()) + " (" + context + ")");
+    watch.value = *now;
+    stop = stop || watch.stop;
+  }
+  return stop;
+}
+
+Result<DebugOutcome> debug(Engine& engine, const DebugOptions& options, std::istream& in, std::ostream& out) {
+  Session session(engine, options, in, out);
+  if (auto status = session.run(); !status) return status.error();
+  return DebugOutcome{engine.cycles(), session.failed_commands()};
+}
+
+}  // namespace softplc

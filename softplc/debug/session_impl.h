@@ -1,0 +1,115 @@
+// The debugger session's inside, shared by its event handling (session.cpp) and its commands
+// (commands.cpp).
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "softplc/debug/model.h"
+#include "softplc/debug/session.h"
+#include "softplc/symbols/place.h"
+#include "softplc/util/values.h"
+
+namespace softplc {
+
+enum class Flow { Stay, Resume };
+
+class Session;
+
+// One command: its name and alias, its usage and help, how many arguments it takes, and what it
+// does. A call with another number of arguments gets the usage and does nothing.
+struct Command {
+  std::string_view name;
+  std::string_view alias;
+  std::string_view usage;
+  std::string_view help;
+  std::size_t minArgs;
+  std::size_t maxArgs;
+  Flow (Session::*handler)(const std::vector<std::string>& args);
+};
+
+struct Watch {
+  Variable variable;
+  Encoded value;      // as last seen
+  bool stop = false;  // stop when it changes
+};
+
+class Session {
+ public:
+  Session(Engine& engine, const DebugOptions& options, std::istream& in, std::ostream& out);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  Status run();
+  uint64_t failed_commands() const { return failed_; }
+
+  static std::span<const Command> commands();
+
+  // The commands (commands.cpp).
+  Flow cmd_break(const std::vector<std::string>& args);
+  Flow cmd_delete(const std::vector<std::string>& args);
+  Flow cmd_list(const std::vector<std::string>& args);
+  Flow cmd_step(const std::vector<std::string>& args);
+  Flow cmd_next(const std::vector<std::string>& args);
+  Flow cmd_finish(const std::vector<std::string>& args);
+  Flow cmd_continue(const std::vector<std::string>& args);
+  Flow cmd_cycle(const std::vector<std::string>& args);
+  Flow cmd_where(const std::vector<std::string>& args);
+  Flow cmd_print(const std::vector<std::string>& args);
+  Flow cmd_set(const std::vector<std::string>& args);
+  Flow cmd_watch(const std::vector<std::string>& args);
+  Flow cmd_unwatch(const std::vector<std::string>& args);
+  Flow cmd_expect(const std::vector<std::string>& args);
+  Flow cmd_events(const std::vector<std::string>& args);
+  Flow cmd_local(const std::vector<std::string>& args);
+  Flow cmd_help(const std::vector<std::string>& args);
+  Flow cmd_quit(const std::vector<std::string>& args);
+
+ private:
+  // The hook handler; runs inside the module's hook calls.
+  static void KX_CDECL on_enter(void* user, int32_t typeId, void* address, int32_t kind,
+                                EntryPointDescriptor* descriptor);
+  static void KX_CDECL on_exit(void* user, EntryPointDescriptor* descriptor);
+  void event(int32_t kind, const Place& place);
+
+  Status run_cycles();
+  // Reads and runs commands until one resumes the program (or the input ends: quit).
+  void prompt();
+  Flow execute(const std::string& line);
+
+  Plc& plc() { return engine_.plc(); }
+  const Symbols* symbols() { return engine_.plc().symbols(); }
+  bool hooks_on() { return plc().hooks() || plc().local_hooks(); }
+  // Whether a watch that stops saw a change; reports every change.
+  bool check_watches(const std::string& context);
+  Result<std::string> read_text(const Variable& variable);
+  Result<Variable> variable(std::string_view text) { return plc().variable(text); }
+  // "284:BOOL (IntRamp.Reached)" for an offset that a known variable of that type starts at.
+  std::string shown_name(const Variable& variable);
+  void message(const std::string& text) { out_ << text << "\n"; }
+  // A command that could not do what it was asked: the message, and the session counts a failure.
+  Flow refuse(const std::string& text);
+
+  Engine& engine_;
+  const DebugOptions& options_;
+  std::istream& in_;
+  std::ostream& out_;
+  PlaceResolver places_;
+
+  Stepper stepper_;
+  CallStack stack_;
+  Breakpoints breakpoints_;
+  std::vector<Watch> watches_;
+  bool inCycle_ = false;
+  uint64_t cycle_ = 0;     // the running cycle, or the next one between cycles
+  int64_t timeNs_ = 0;     // the running (or last) cycle's time
+  uint64_t failed_ = 0;
+};
+
+std::vector<std::string> words_of(const std::string& line);
+
+}  // namespace softplc

@@ -1,0 +1,154 @@
+#include "softplc/engine/engine.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "kxrt.h"
+#include "softplc/engine/interrupt.h"
+#include "softplc/symbols/variable_spec.h"
+#include "softplc/target/online_change.h"
+
+namespace softplc {
+
+namespace {
+
+std::string runtime_failure(const char* what) {
+  const char* message = kxrt_last_message();
+  return std::string(what) + (message != nullptr && *message != '\0' ? std::string(": ") + message : "");
+}
+
+int64_t steady_ns() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Latches the clock for the cycle about to run and clears the cycle's error information; gives the
+// cycle's time.
+int64_t latch_cycle() {
+  kxrt_clock_latch();
+  kxdbg_begin_cycle();
+  return kxrt_clock_latched_ns();
+}
+
+}  // namespace
+
+Engine::Engine(std::unique_ptr<Plc> plc, EngineOptions options) : plc_(std::move(plc)), options_(options) {}
+
+Engine::~Engine() = default;
+
+void Engine::observe(CycleObserver& observer) {
+  observers_.push_back(&observer);
+  timeExecution_ = timeExecution_ || observer.wants_execution_time();
+}
+
+HeldVariable& Engine::hold(const Variable& variable) {
+  held_.push_back(HeldVariable{variable, plc_->reference(variable), false});
+  return held_.back();
+}
+
+Status Engine::start() {
+  const int32_t source = realtime() ? KXRT_CLOCK_MONOTONIC : KXRT_CLOCK_SIMULATED;
+  if (kxrt_clock_select(source) != 0) return runtime_error(runtime_failure("the runtime refused the clock"));
+  return ok_status();
+}
+
+bool Engine::stop_requested() const { return stop_.load(std::memory_order_relaxed) || interrupted(); }
+
+bool Engine::finished(const RunLimit& limit) const {
+  return (limit.deadlines && realtime() ? deadline_ : cycles_) >= limit.count;
+}
+
+int64_t Engine::now_ns() const { return realtime() ? kxrt_clock_now_ns() : steady_ns(); }
+
+Result<bool> Engine::run_cycle(const RunLimit& limit) {
+  const uint64_t index = cycles_;
+  for (CycleObserver* observer : observers_) observer->before_cycle(*this, index);
+  if (stop_requested()) return false;
+
+  const int64_t period = options_.period_ns();
+  int64_t due = 0;
+  if (realtime()) {
+    pacer_.wait_until(static_cast<int64_t>(deadline_) * period, stop_);
+    if (stop_requested()) return false;
+    const uint64_t reached = static_cast<uint64_t>(std::max<int64_t>(0, latch_cycle()) / period);
+    if (reached > deadline_) {
+      const uint64_t last = limit.deadlines ? std::min(reached, limit.count) : reached;
+      if (last > deadline_) {
+        for (CycleObserver* observer : observers_) observer->deadlines_skipped(*this, last - deadline_);
+      }
+      deadline_ = reached;
+      if (finished(limit)) return false;
+    }
+    due = static_cast<int64_t>(deadline_) * period;
+  } else {
+    if (index > 0 && kxrt_clock_advance_ns(period) != 0) {
+      return runtime_error(runtime_failure("the runtime refused to advance the clock"));
+    }
+    due = latch_cycle();
+  }
+
+  CycleInfo cycle;
+  cycle.index = index;
+  cycle.timeNs = kxrt_clock_latched_ns();
+  cycle.deadlineNs = due;
+  if (!firstTimeNs_) firstTimeNs_ = cycle.timeNs;
+  lastTimeNs_ = cycle.timeNs;
+  for (CycleObserver* observer : observers_) observer->cycle_starting(*this, index, cycle.timeNs);
+
+  if (timeExecution_) {
+    const int64_t before = now_ns();
+    plc_->cycle();
+    cycle.executionNs = now_ns() - before;
+  } else {
+    plc_->cycle();
+  }
+  ++cycles_;
+  ++deadline_;
+  cycle.errorCount = kxdbg_cycle_error_count();
+  if (cycle.errorCount != 0) cycle.firstError = kxdbg_cycle_first_error();
+  for (CycleObserver* observer : observers_) observer->after_cycle(*this, cycle);
+  return true;
+}
+
+Status Engine::run(const RunLimit& limit) {
+  while (!finished(limit) && !stop_requested()) {
+    auto ran = run_cycle(limit);
+    if (!ran) return ran.error();
+  }
+  return ok_status();
+}
+
+Result<ChangeOutcome> Engine::change_module(const std::filesystem::path& path) {
+  std::vector<HeldReference> references;
+  references.reserve(held_.size());
+  for (HeldVariable& held : held_) references.push_back({&held.reference, held.variable.name});
+  auto change = softplc::change_module(*plc_, path, references);
+  if (!change) return change.error();
+
+  ChangeOutcome outcome;
+  outcome.from = plc_->module().name();
+  outcome.to = change->info.name;
+  outcome.toCodeVersion = change->info.codeVersion;
+  outcome.fromLayout = change->oldLayout;
+  outcome.toLayout = change->newLayout;
+  outcome.mapped = references.size();
+  // From here the new module runs the cycles; the old one is unregistered and unloaded.
+  plc_ = std::move(change->plc);
+
+  // A variable known by name must be known to the new module under that name and type.
+  if (const Symbols* symbols = plc_->symbols()) {
+    for (HeldVariable& held : held_) {
+      if (held.lost || held.variable.name.empty() || is_offset_spec(held.variable.name)) continue;
+      const auto found = symbols->find(held.variable.name);
+      const Variable* now = found ? *found : nullptr;
+      if (now == nullptr || now->type != held.variable.type) {
+        held.lost = true;
+        outcome.lost.push_back(held.variable.name);
+      }
+    }
+  }
+  for (CycleObserver* observer : observers_) observer->module_changed(*this);
+  return outcome;
+}
+
+}  // namespace softplc

@@ -1,0 +1,129 @@
+// The scan engine: it owns the clock (simulated or real time), the deadline policy, the latching of
+// the clock before each cycle, the cycle call with its error information, the variables the host
+// keeps references to, online changes and the end of a run. Everything else that looks at cycles
+// is an observer (observer.h). `softplc run` wires observers and runs the engine to its limit; the
+// debugger drives the same engine one cycle at a time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "softplc/engine/observer.h"
+#include "softplc/engine/pacer.h"
+#include "softplc/target/plc.h"
+
+namespace softplc {
+
+enum class ClockKind {
+  Simulated,   // cycle k runs at exactly k × period, as fast as the machine allows
+  RealTime,    // the monotonic clock; each cycle starts at its deadline
+};
+
+// Real time: cycles start on absolute deadlines k × period after the start, so a late cycle does not
+// shift the ones after it. A cycle that starts a whole period or more after its deadline takes the
+// latest deadline that has passed; the ones in between are skipped, not run back to back.
+struct SkipLateDeadlines {
+  int64_t periodNs = 10'000'000;
+};
+
+struct EngineOptions {
+  ClockKind clock = ClockKind::Simulated;
+  SkipLateDeadlines deadlines;
+  int64_t period_ns() const { return deadlines.periodNs; }
+};
+
+// How a run ends: after `count` cycles, or (when `deadlines`) with the last of `count` deadlines,
+// whether cycles ran at all of them or some were skipped.
+struct RunLimit {
+  uint64_t count = 1;
+  bool deadlines = false;
+};
+
+// A variable the host keeps a reference to: an online change maps the reference into the new
+// module's data area.
+struct HeldVariable {
+  Variable variable;
+  DataRef reference{};
+  // The module that runs now does not know this variable's name (or knows it with another type):
+  // it is no longer read.
+  bool lost = false;
+};
+
+struct ChangeOutcome {
+  std::string from;           // module names
+  std::string to;
+  std::string toCodeVersion;
+  uint32_t fromLayout = 0;    // layout signatures of the programs' data areas
+  uint32_t toLayout = 0;
+  std::size_t mapped = 0;     // references mapped
+  std::vector<std::string> lost;   // held variables the new module does not have
+};
+
+class Engine {
+ public:
+  Engine(std::unique_ptr<Plc> plc, EngineOptions options);
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  Plc& plc() { return *plc_; }
+  const Plc& plc() const { return *plc_; }
+  const EngineOptions& options() const { return options_; }
+  bool realtime() const { return options_.clock == ClockKind::RealTime; }
+
+  // Observers see the cycles in the order they were added; they are not owned.
+  void observe(CycleObserver& observer);
+
+  // Keeps a reference to a variable of the running module; the address stays valid for the
+  // engine's life.
+  HeldVariable& hold(const Variable& variable);
+  std::deque<HeldVariable>& held() { return held_; }
+
+  // Selects the clock and starts it at 0 (the first cycle runs at t=0).
+  Status start();
+
+  // Runs the next cycle (in real time after waiting for its deadline). Gives false when no cycle
+  // ran: a stop was asked for, or, waiting, the limit's last deadline passed.
+  Result<bool> run_cycle(const RunLimit& limit = RunLimit{UINT64_MAX, false});
+  // Runs cycles until the limit is reached or a stop is asked for.
+  Status run(const RunLimit& limit);
+  bool finished(const RunLimit& limit) const;
+
+  // Asks the run to end after the cycle in progress (any thread; signals ask too).
+  void request_stop() { stop_.store(true, std::memory_order_relaxed); }
+  bool stop_requested() const;
+
+  uint64_t cycles() const { return cycles_; }          // cycles run
+  uint64_t deadlines() const { return deadline_; }     // deadlines passed (real time)
+  std::optional<int64_t> first_time_ns() const { return firstTimeNs_; }
+  int64_t last_time_ns() const { return lastTimeNs_; }
+  // The run's clock in nanoseconds: the runtime's monotonic clock in real time, a steady clock
+  // otherwise (for execution times).
+  int64_t now_ns() const;
+
+  // Online change, between two cycles: the module at `path` (with its symbol file) replaces the
+  // running one and takes over its values; every held reference is mapped into it. A refusal
+  // leaves the running module and the references as they were.
+  Result<ChangeOutcome> change_module(const std::filesystem::path& path);
+
+ private:
+  std::unique_ptr<Plc> plc_;
+  EngineOptions options_;
+  Pacer pacer_;
+  std::vector<CycleObserver*> observers_;
+  bool timeExecution_ = false;
+  std::deque<HeldVariable> held_;
+  std::atomic<bool> stop_{false};
+  uint64_t cycles_ = 0;
+  uint64_t deadline_ = 0;   // index of the next cycle's deadline: due at deadline_ × period
+  std::optional<int64_t> firstTimeNs_;
+  int64_t lastTimeNs_ = 0;
+};
+
+}  // namespace softplc

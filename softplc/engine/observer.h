@@ -1,0 +1,42 @@
+// What looks at the cycles: an observer sees each cycle of the engine at fixed points and may act
+// between two cycles. The trace writer, the statistics, the error tally, the event printer and the
+// online-change schedule are observers; the run command wires the ones it needs.
+#pragma once
+
+#include <cstdint>
+
+namespace softplc {
+
+class Engine;
+
+// One cycle as the engine ran it.
+struct CycleInfo {
+  uint64_t index = 0;        // counted from 0
+  int64_t timeNs = 0;        // the latched time its timers read
+  int64_t deadlineNs = 0;    // when it was due (simulated: its time)
+  int64_t executionNs = 0;   // how long the cycle call took; measured only when an observer asks
+  uint32_t errorCount = 0;   // errors the cycle recorded in the runtime's error information
+  int32_t firstError = 0;    // the code of the first of them
+};
+
+class CycleObserver {
+ public:
+  virtual ~CycleObserver() = default;
+
+  // Between two cycles, before cycle `index` waits for its deadline: the place for online changes
+  // and for writes into the data area.
+  virtual void before_cycle(Engine& engine, uint64_t index) { (void)engine, (void)index; }
+  // The clock is latched; the cycle call comes next.
+  virtual void cycle_starting(Engine& engine, uint64_t index, int64_t timeNs) { (void)engine, (void)index, (void)timeNs; }
+  // Right after the cycle call, in the order the observers were added.
+  virtual void after_cycle(Engine& engine, const CycleInfo& cycle) { (void)engine, (void)cycle; }
+  // Real time: deadlines that passed without a cycle of their own.
+  virtual void deadlines_skipped(Engine& engine, uint64_t count) { (void)engine, (void)count; }
+  // An online change replaced the module; the engine's module is the new one.
+  virtual void module_changed(Engine& engine) { (void)engine; }
+
+  // Whether this observer needs CycleInfo::executionNs; nobody pays for it otherwise.
+  virtual bool wants_execution_time() const { return false; }
+};
+
+}  // namespace softplc

@@ -1,0 +1,171 @@
+// The host's names: the module's symbol file as softplc reads it, lookups by name in any case with
+// suggestions, variables by offset, the places of debug events, and damaged symbol files refused
+// with their reason. (That the file equals the compiled layout is tested where it is generated.)
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "abi/descriptors.h"
+#include "softplc/symbols/place.h"
+#include "softplc/symbols/symbol_file.h"
+#include "softplc/symbols/variable_spec.h"
+
+namespace softplc {
+namespace {
+
+const Symbols& module_symbols() {
+  static const SymbolFile file = [] {
+    auto loaded = load_symbol_file(KX_SYMBOLS_FILE);
+    if (!loaded) throw std::runtime_error(loaded.error().message);
+    return *loaded;
+  }();
+  return *file.entryPoints.at(0);
+}
+
+TEST(Symbols, TheModulesFileDescribesItsProgram) {
+  const Symbols& s = module_symbols();
+  EXPECT_EQ(s.module, "CCodePublic");
+  EXPECT_EQ(s.entryPoint, "KX_PI_Program_Control");
+  EXPECT_EQ(s.dataSize, 896u);
+  EXPECT_EQ(s.layoutSignature, 0x4C5080A3u);
+  EXPECT_EQ(s.variables.size(), 191u);
+  const std::vector<std::pair<std::string, Direction>> want = {
+      {"LagIn", Direction::Input},          {"LagResetCmd", Direction::Input},     {"LagOut", Direction::Output},
+      {"IntRampEnable", Direction::Input},  {"IntRampReset", Direction::Input},    {"IntRampReached", Direction::Output},
+      {"IntRampOut", Direction::Output},    {"RealRampOut", Direction::Output},    {"RealRampEnable", Direction::Input},
+      {"RealRampReset", Direction::Input},  {"RealRampReached", Direction::Output}, {"ExtIn1", Direction::Input},
+      {"ExtIn6", Direction::Input},         {"ExtIn12", Direction::Input},         {"ExtOut2", Direction::Output},
+      {"ExtIn4", Direction::Input},         {"ExtOut3", Direction::Output},        {"ExtIn11", Direction::Input},
+      {"ExtIn5", Direction::Input},         {"ExtOut1", Direction::Output},        {"ExtOut5", Direction::Output},
+      {"ExtOut4", Direction::Output},       {"ExtIn2", Direction::Input},          {"ExtIn8", Direction::Input},
+      {"BlinkQ", Direction::Output}};
+  std::vector<std::pair<std::string, Direction>> got;
+  for (const Variable* variable : s.program_variables()) got.emplace_back(variable->name, variable->direction);
+  EXPECT_EQ(got, want);
+}
+
+TEST(Symbols, NamesMatchInAnyCaseAndUnknownOnesGetSuggestions) {
+  const Symbols& s = module_symbols();
+  const std::pair<const char*, const char*> known[] = {
+      {"lagin", "LagIn"}, {"EXTIN4", "ExtIn4"}, {"ext1.in1", "Ext1.In1"},
+      {"intramp.clock.et", "IntRamp.Clock.ET"}, {"BLINKER.OFFTIMER.Q", "Blinker.OffTimer.Q"},
+  };
+  for (const auto& [query, name] : known) {
+    auto found = s.find(query);
+    ASSERT_TRUE(found.ok()) << query;
+    EXPECT_EQ((*found)->name, name);
+  }
+  const std::pair<const char*, const char*> unknown[] = {
+      {"LagInn", "did you mean LagIn"},
+      {"IntRampEnabel", "IntRampEnable"},
+      {"Out1", "Ext1.Out1"},
+      {"Blinker.OfTime", "Blinker.OffTime"},
+      {"Kettle", "('softplc vars' lists the known names)"},
+      {"intramp", "'IntRamp' is a block instance, not a variable; name one of its fields, e.g. IntRamp.Enable"},
+  };
+  for (const auto& [query, part] : unknown) {
+    auto found = s.find(query);
+    ASSERT_FALSE(found.ok()) << query;
+    EXPECT_EQ(found.error().kind, ErrorKind::usage);
+    EXPECT_NE(found.error().message.find(part), std::string::npos) << found.error().message;
+  }
+}
+
+TEST(Symbols, VariablesByOffsetNeedNoSymbolFile) {
+  const struct {
+    const char* text;
+    uint32_t offset;
+    ValueType type;
+    const char* error;   // "" when it is accepted
+  } cases[] = {
+      {"@16:INT", 16, ValueType::Int, ""},       {"284:bool", 284, ValueType::Bool, ""},
+      {"@0:REAL", 0, ValueType::Real, ""},       {"@16", 0, ValueType::Int, "OFFSET:TYPE"},
+      {"@x:INT", 0, ValueType::Int, "OFFSET:TYPE"}, {"@16:WORD", 0, ValueType::Int, "unknown type 'WORD'"},
+      {"LagIn", 0, ValueType::Int, "module M has no symbol file, so 'LagIn' cannot be found by name"},
+  };
+  for (const auto& c : cases) {
+    auto found = find_variable(c.text, nullptr, "module M has no symbol file");
+    if (*c.error == '\0') {
+      ASSERT_TRUE(found.ok()) << c.text << ": " << found.error().message;
+      EXPECT_EQ(found->offset, c.offset);
+      EXPECT_EQ(found->type, c.type);
+    } else {
+      ASSERT_FALSE(found.ok()) << c.text;
+      EXPECT_NE(found.error().message.find(c.error), std::string::npos) << found.error().message;
+    }
+  }
+}
+
+TEST(Symbols, EventAddressesNameTheirInstanceOrVariable) {
+  std::vector<uint8_t> area(896);
+  EntryPointDescriptor descriptor{};
+  descriptor.dataArea = area.data();
+  descriptor.dataSize = static_cast<uint32_t>(area.size());
+  const PlaceResolver places(&module_symbols());
+  const struct {
+    int32_t typeId;
+    uint32_t offset;
+    const char* text;
+  } cases[] = {
+      {3, 0, "3 Program_Control at offset 0"},   // the program reports the data area, not LagIn
+      {4, 56, "4 Lag_PT1 at LagFilter (56)"},
+      {13, 256, "13 R_TRIG at LagResetEdge (256)"},
+      {14, 260, "14 Ramp_Int at IntRamp (260)"},
+      {10, 372, "10 TON at IntRamp.Clock (372)"},
+      {5, 80, "5 DIV_REAL at LagFilter.QuotientENO (80)"},   // a gated operation reports its ENO
+      {32, 844, "32 TOF at Blinker.OnTimer (844)"},
+      {13, 890, "13 R_TRIG at Blinker.QEdge (890)"},
+      {6, 259, "6 MOVE_REAL at offset 259"},   // the unused byte after the edge detector
+      {99, 260, "99 ? at IntRamp.Enable (260)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(places.resolve(c.typeId, area.data() + c.offset, &descriptor).text(), c.text);
+  EXPECT_EQ(places.resolve(3, area.data() + 896, &descriptor).offset, std::nullopt);
+  EXPECT_EQ(PlaceResolver(nullptr).resolve(14, area.data() + 260, &descriptor).text(), "14 ? at offset 260");
+}
+
+TEST(SymbolFile, DamagedFilesAreRefusedWithTheirReason) {
+  const std::string head = R"({"format": "softplc-symbols", "version": 1, "module": "M", "ticksPerSecond": 1000,
+      "typeIds": [{"id": 3, "name": "P", "kind": "program"}], "entryPoints": [{"name": "E", "dataSize": 8,
+      "layoutSignature": 1, "program": {"name": "P", "typeId": 3}, "records": [], "variables": [)";
+  const std::string tail = "]}]}";
+  const auto with = [&](const std::string& variables) { return head + variables + tail; };
+  const struct {
+    std::string text;
+    const char* reason;   // "" when the file is good
+  } cases[] = {
+      {with(R"({"name": "A", "offset": 4, "type": "REAL", "program": true, "direction": "input"})"), ""},
+      {"", "not valid JSON"},
+      {"[1, 2]", "not a symbol file"},
+      {R"({"format": "softplc-symbols", "version": 2})", "format version 2"},
+      {with(R"({"name": "A", "offset": 6, "type": "REAL", "program": true, "direction": "input"})"),
+       "A (offset 6, 4 bytes) lies outside the data area of 8 bytes"},
+      {with(R"({"name": "A", "offset": 4294967295, "type": "TIME", "program": true, "direction": "input"})"),
+       "lies outside the data area"},
+      {with(R"({"name": "A", "offset": 0, "type": "WORD", "program": true, "direction": "input"})"),
+       "unknown type \"WORD\""},
+      {with(R"({"name": "A", "offset": -1, "type": "BOOL", "program": true, "direction": "input"})"), "\"offset\""},
+      {with(R"({"name": "A", "offset": 0, "type": "BOOL", "program": 1, "direction": "input"})"), "\"program\""},
+      {with(R"({"name": "A", "offset": 0, "type": "BOOL", "program": true, "direction": "up"})"), "direction \"up\""},
+      {with(R"({"name": "", "offset": 0, "type": "BOOL", "program": true, "direction": "input"})"), "\"name\""},
+      {with(R"({"name": "a b", "offset": 0, "type": "BOOL", "program": true, "direction": "input"})"),
+       "is not a variable name"},
+      {with(R"({"name": "A", "offset": 0, "type": "BOOL", "program": true, "direction": "input"},
+               {"name": "a", "offset": 1, "type": "BOOL", "program": true, "direction": "input"})"),
+       "the name \"a\" is given twice"},
+      {with(R"({"offset": 0, "type": "BOOL", "program": true, "direction": "input"})"), "has no \"name\""},
+  };
+  for (const auto& c : cases) {
+    auto parsed = parse_symbol_file(c.text, "x.symbols.json");
+    if (*c.reason == '\0') {
+      EXPECT_TRUE(parsed.ok()) << parsed.error().message;
+      continue;
+    }
+    ASSERT_FALSE(parsed.ok()) << c.text;
+    EXPECT_EQ(parsed.error().message.rfind("symbol file x.symbols.json is not valid", 0), 0u) << parsed.error().message;
+    EXPECT_NE(parsed.error().message.find(c.reason), std::string::npos) << parsed.error().message;
+  }
+}
+
+}  // namespace
+}  // namespace softplc
