@@ -66,8 +66,8 @@ Clock g_clock;
 
 }  // namespace
 
-alignas(8) std::atomic<int64_t> kxrt::g_timer_ticks{0};
-alignas(8) std::atomic<uint32_t> kxrt::g_latches{0};
+std::atomic<int64_t> kxrt::g_timer_ticks{0};
+std::atomic<uint32_t> kxrt::g_latches{0};
 
 extern "C" {
 
