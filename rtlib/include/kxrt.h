@@ -119,7 +119,8 @@ typedef void(KX_CDECL* kxdbg_exit_handler)(void* user, EntryPointDescriptor* des
 // handler runs on the cycle's thread inside the hook call: while it has not returned, the cycle
 // is held there. Every hook call reads the handler afresh (one atomic load, no lock), so a handler
 // may replace or clear itself (or the other one) from inside a callback, and any thread may
-// replace it; the change applies from the next event. Not for the cycle's path: it may allocate.
+// replace it; the change applies from the next event. This call itself may lock and allocate
+// (a new handler record); the hooks never do.
 KXOPLCK_API void KX_CDECL kxdbg_set_handler(kxdbg_enter_handler enter, kxdbg_exit_handler exit,
                                             void* user);
 // Hook events that found no handler since the last kxdbg_set_handler call (or since load).
