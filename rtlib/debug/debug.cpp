@@ -48,8 +48,8 @@ struct Handler {
 
 std::atomic<uint32_t> g_dropped{0};
 
-// Counted by the cycle's thread only; a reset by kxdbg_set_handler may race with it and then
-// loses at most that one event. No read-modify-write instruction, no lock.
+// Counted by the cycle's thread only, without a read-modify-write instruction or a lock. A
+// diagnostic: a reset by kxdbg_set_handler on another thread in the middle of a count may be lost.
 void count_dropped() {
   const uint32_t dropped = g_dropped.load(std::memory_order_relaxed);
   if (dropped != UINT32_MAX) g_dropped.store(dropped + 1, std::memory_order_relaxed);
@@ -62,15 +62,16 @@ void KX_CDECL drop_exit(void*, EntryPointDescriptor*) { count_dropped(); }
 const Handler kNoHandler{drop_enter, drop_exit, nullptr};
 std::atomic<const Handler*> g_handler{&kNoHandler};
 
-// Every handler record installed so far (stable addresses), for kxdbg_set_handler only.
+// Every handler record installed so far (stable addresses), for kxdbg_set_handler only. Never
+// destroyed: a hook may still come during the process's exit.
 struct Installed {
   std::mutex mutex;
   std::deque<Handler> records;
 };
 
 Installed& installed() {
-  static Installed instance;
-  return instance;
+  static Installed* const instance = new Installed;
+  return *instance;
 }
 
 }  // namespace
