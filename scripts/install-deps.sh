@@ -11,6 +11,7 @@ need_pkgs=(
   gnuplot-nox
   libcli11-dev
   nlohmann-json3-dev
+  valgrind
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
