@@ -34,11 +34,13 @@ std::shared_ptr<const Snapshot> Exchange::wait_after(uint64_t cycles, std::chron
   return latest_;
 }
 
-std::future<Status> Exchange::submit(Kind kind, const Variable& variable, const Encoded& value) {
+std::future<Status> Exchange::submit(Kind kind, const Variable& variable, const Encoded& value,
+                                     std::vector<VariableWrite> group) {
   auto request = std::make_unique<Request>();
   request->kind = kind;
   request->variable = variable;
   request->value = value;
+  request->group = std::move(group);
   std::future<Status> result = request->done.get_future();
   std::lock_guard lock(mutex_);
   request->names = latest_ ? latest_->symbols.get() : nullptr;
@@ -52,6 +54,10 @@ std::future<Status> Exchange::submit(Kind kind, const Variable& variable, const 
 
 std::future<Status> Exchange::write(const Variable& variable, const Encoded& value) {
   return submit(Kind::Write, variable, value);
+}
+
+std::future<Status> Exchange::write_many(std::vector<VariableWrite> writes) {
+  return submit(Kind::WriteMany, {}, {}, std::move(writes));
 }
 
 std::future<Status> Exchange::force(const Variable& variable, const Encoded& value) {
@@ -71,7 +77,7 @@ bool Exchange::ended() const {
 }
 
 void Exchange::force_now(const Variable& variable, const Encoded& value) {
-  Request request{Kind::Force, variable, value, engine_.plc().symbols(), {}};
+  Request request{Kind::Force, variable, value, engine_.plc().symbols(), {}, {}};
   (void)apply(request);
 }
 
@@ -100,12 +106,26 @@ Result<Variable> Exchange::current(const Variable& variable, const Symbols* name
 }
 
 Status Exchange::apply(Request& request) {
+  if (request.kind == Kind::WriteMany) {
+    // Every name is looked up before the first value is written.
+    std::vector<Variable> variables;
+    for (const VariableWrite& write : request.group) {
+      auto variable = current(write.variable, request.names);
+      if (!variable) return variable.error();
+      variables.push_back(std::move(variable).value());
+    }
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+      if (auto status = engine_.plc().write(variables[i], request.group[i].value.view()); !status) return status;
+    }
+    return ok_status();
+  }
   auto variable = current(request.variable, request.names);
   if (!variable) return variable.error();
   const auto active = std::find_if(active_.begin(), active_.end(),
                                    [&](const Active& a) { return same_variable(a.variable, *variable); });
   switch (request.kind) {
     case Kind::Write: return engine_.plc().write(*variable, request.value.view());
+    case Kind::WriteMany: break;   // above
     case Kind::Force:
       if (auto status = engine_.plc().write(*variable, request.value.view()); !status) return status;
       if (active != active_.end()) {
