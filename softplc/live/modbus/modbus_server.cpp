@@ -375,7 +375,8 @@ bool ModbusChannel::answer(modbus_t* context, std::span<const uint8_t> frame) {
   if (!snapshot) return reply_exception(context, frame, ModbusException::ServerDeviceFailure);
   const auto map = map_for(*snapshot);
   ModbusRequest request = check_modbus_request(frame.subspan(kHeaderSize), *map, options_.readOnly);
-  if (request.function != 0 && request.exception != ModbusException::IllegalFunction) {
+  // Reads and writes by function, refused or not; a function we do not serve is neither.
+  if (request.write || request.exception != ModbusException::IllegalFunction) {
     ++(request.write ? counters_.writes : counters_.reads);
   }
   if (request.exception != ModbusException::None) return reply_exception(context, frame, request.exception);
@@ -420,8 +421,12 @@ bool ModbusChannel::answer(modbus_t* context, std::span<const uint8_t> frame) {
 std::string ModbusChannel::report() const {
   const Counters& c = counters_;
   std::ostringstream out;
-  out << "modbus: " << c.requests << " requests (" << c.reads << " reads, " << c.writes << " writes) from "
-      << c.clients << (c.clients == 1 ? " client" : " clients") << ", at most " << c.peak << " at once\n";
+  const auto counted = [](uint64_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+  };
+  out << "modbus: " << counted(c.requests, "request") << " (" << counted(c.reads, "read") << ", "
+      << counted(c.writes, "write") << ") from " << counted(c.clients, "client") << ", at most " << c.peak
+      << " at once\n";
   uint64_t exceptions = 0;
   std::string detail;
   for (std::size_t code = 1; code < c.exceptions.size(); ++code) {
@@ -431,9 +436,9 @@ std::string ModbusChannel::report() const {
     detail += (detail.empty() ? "" : ", ") + std::to_string(n) + " " +
               std::string(exception_name(static_cast<ModbusException>(code)));
   }
-  out << "modbus: " << exceptions << (exceptions == 1 ? " exception" : " exceptions");
+  out << "modbus: " << counted(exceptions, "exception");
   if (!detail.empty()) out << " (" << detail << ")";
-  if (c.failedWrites != 0) out << ", " << c.failedWrites << " writes not applied";
+  if (c.failedWrites != 0) out << ", " << counted(c.failedWrites, "write") << " not applied";
   out << "\n";
   std::vector<std::string> closed;
   if (c.refused != 0) closed.push_back(std::to_string(c.refused) + " refused (limit " + std::to_string(options_.maxClients) + ")");

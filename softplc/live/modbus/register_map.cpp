@@ -68,10 +68,12 @@ std::string range_text(const MapEntry& entry) {
   return text;
 }
 
+std::string with_article(ValueType type) { return (type == ValueType::Int ? "an " : "a ") + std::string(type_name(type)); }
+
 // Where a type may lie, for the message that refuses another place.
 std::string places_of(ValueType type) {
   if (type == ValueType::Bool) return "a BOOL goes in a coil, a discrete input or one register";
-  return "a " + std::string(type_name(type)) + " goes in " +
+  return with_article(type) + " goes in " +
          (size_of(type) == 2 ? std::string("one register") : std::to_string(size_of(type) / 2) + " registers") +
          " (holding_register or input_register)";
 }
@@ -123,7 +125,7 @@ std::optional<MapEntry> check_row(std::string_view line, const Symbols& symbols,
 
   const Variable& v = entry.variable;
   if (*type != v.type) {
-    errors.push_back(v.name + " is a " + std::string(type_name(v.type)) + ", not a " + std::string(type_name(*type)));
+    errors.push_back(v.name + " is " + with_article(v.type) + ", not " + with_article(*type));
     return std::nullopt;
   }
   const uint16_t needed = modbus_count(v.type, entry.table);
