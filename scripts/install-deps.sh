@@ -11,6 +11,8 @@ need_pkgs=(
   gnuplot-nox
   libcli11-dev
   nlohmann-json3-dev
+  libmodbus-dev:i386
+  python3-pymodbus python3-serial-asyncio
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -320,7 +320,7 @@ Result<RegisterMap> parse_register_map(std::string_view text, const Symbols& sym
     if (mistakes.size() > kMaxReported) {
       message += "\n  ... and " + std::to_string(mistakes.size() - kMaxReported) + " more";
     }
-    return usage_error(message);
+    return runtime_error(message);
   }
   std::vector<MapEntry> entries;
   for (Row& row : rows) entries.push_back(std::move(row.entry));
@@ -329,9 +329,9 @@ Result<RegisterMap> parse_register_map(std::string_view text, const Symbols& sym
 
 Result<RegisterMap> read_register_map(const std::filesystem::path& path, const Symbols& symbols) {
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return usage_error("Modbus map " + path.string() + " is a directory");
+  if (std::filesystem::is_directory(path, ec)) return runtime_error("Modbus map " + path.string() + " is a directory");
   std::ifstream file(path, std::ios::binary);
-  if (!file) return usage_error("cannot read the Modbus map " + path.string() + ": " + std::strerror(errno));
+  if (!file) return runtime_error("cannot read the Modbus map " + path.string() + ": " + std::strerror(errno));
   std::ostringstream text;
   text << file.rdbuf();
   return parse_register_map(text.str(), symbols, path.string());
@@ -360,9 +360,10 @@ std::string register_map_table(const RegisterMap& map, uint32_t ticksPerSecond) 
         << std::string(7 - count.size(), ' ') << count << "  " << type << std::string(6 - type.size(), ' ') << access
         << std::string(12 - access.size(), ' ') << entry.variable.name << "\n";
   }
-  out << "addresses from 0; INT signed, UINT unsigned, one register each; REAL two registers, high word first "
-         "(ABCD); TIME four registers, the signed 64-bit tick count ("
-      << ticksPerSecond << " per second), highest word first; BOOL one bit, or 0/1 in a register\n";
+  out << "Addresses count from 0. INT (signed) and UINT: one register. REAL: two registers, the high word first\n"
+         "(ABCD). TIME: four registers, the signed 64-bit tick count ("
+      << ticksPerSecond << " ticks per second), the highest word\n"
+         "first. BOOL: one bit, or 0/1 in a register.\n";
   return out.str();
 }
 

@@ -211,7 +211,7 @@ class ModbusLimits(unittest.TestCase):
                                  capture_output=True, text=True, timeout=30)
         finally:
             os.unlink(f.name)
-        self.assertEqual(run.returncode, 2)
+        self.assertEqual(run.returncode, 1)
         self.assertIn(f"{f.name}:2: LagIn (REAL) takes 2 registers, not 1", run.stderr)
         self.assertIn(f"{f.name}:3: unknown variable 'Nope'", run.stderr)
         self.assertNotIn("ran ", run.stdout)
