@@ -24,9 +24,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <list>
 #include <mutex>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include "softplc/live/modbus/modbus_channel.h"
@@ -293,7 +295,14 @@ void ModbusChannel::accept_one() {
   }
   std::lock_guard lock(connectionsMutex_);
   connections_.push_back(std::move(connection));
-  served.thread = std::thread([this, &served] { serve(served); });
+  try {
+    served.thread = std::thread([this, &served] { serve(served); });
+  } catch (const std::system_error&) {   // no thread to be had: as if over the limit
+    connections_.pop_back();
+    --counters_.active;
+    --counters_.clients;
+    ++counters_.refused;
+  }
 }
 
 void ModbusChannel::reap(bool all) {
@@ -335,7 +344,8 @@ void ModbusChannel::serve(Connection& connection) {
 }
 
 ModbusChannel::Frame ModbusChannel::read_frame(int fd, std::array<uint8_t, kMaxFrame>& frame, std::size_t& size) const {
-  const int idleMs = options_.idleTimeout.count() > 0 ? static_cast<int>(options_.idleTimeout.count()) : -1;
+  const auto idle = options_.idleTimeout.count();
+  const int idleMs = idle <= 0 ? -1 : static_cast<int>(std::min<decltype(idle)>(idle, std::numeric_limits<int>::max()));
   switch (wait_readable(fd, wakeRead_.get(), idleMs)) {
     case Wait::Readable: break;
     case Wait::Woken: return Frame::Woken;

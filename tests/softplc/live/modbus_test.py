@@ -54,6 +54,11 @@ class Softplc:
     def raw(self):
         return socket.create_connection(("127.0.0.1", self.port), timeout=5)
 
+    def resources(self):
+        """The process's open descriptors and threads."""
+        pid = self.process.pid
+        return len(os.listdir(f"/proc/{pid}/fd")), len(os.listdir(f"/proc/{pid}/task"))
+
     def stop(self):
         """Ends the run; gives its exit status and what it printed."""
         if self.process.poll() is None:
@@ -153,6 +158,7 @@ class ModbusServer(unittest.TestCase):
             self.assertEqual(sock.recv(100)[:9], struct.pack(">HHHBBB", 8, 0, 5, 1, 0x04, 2))
 
     def test_bad_frames_and_vanishing_clients_leave_the_server_serving(self):
+        before = self.plc.resources()
         bad = [
             ("not Modbus at all", b"GET / HTTP/1.0\r\n\r\n"),
             ("an oversized frame", frame(1, bytes(300), length=301)),
@@ -168,6 +174,8 @@ class ModbusServer(unittest.TestCase):
         with self.plc.raw() as sock:
             sock.sendall(frame(2, bytes([0x06, 0, 4, 0, 12])))   # ExtIn4 = 12
         self.assertEqual(self.hmi.read_input_registers(0, 2, slave=1).registers, [0x422A, 0x0000])
+        # Their sockets closed, their threads gone.
+        self.assertEqual(self.wait_for(self.plc.resources, lambda now: now == before), before)
 
 
 class ModbusLimits(unittest.TestCase):
