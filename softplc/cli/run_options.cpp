@@ -71,7 +71,7 @@ Status run_live(const Arguments& args, RunOptions& options) {
       modbus.maxClients = clients;
     }
     if (!args.modbusIdleTimeout.empty()) {
-      auto ns = parse_duration_ns(args.modbusIdleTimeout);
+      auto ns = args.modbusIdleTimeout == "0" ? Result<int64_t>(0) : parse_duration_ns(args.modbusIdleTimeout);
       if (!ns) return usage_error("--modbus-idle-timeout: " + ns.error().message);
       modbus.idleTimeout = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::nanoseconds(*ns));
       if (*ns != 0 && modbus.idleTimeout.count() == 0) modbus.idleTimeout = std::chrono::milliseconds(1);
