@@ -12,6 +12,8 @@ need_pkgs=(
   libcli11-dev
   nlohmann-json3-dev
   valgrind
+  libmodbus-dev:i386
+  python3-pymodbus python3-serial-asyncio
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -39,6 +39,12 @@ struct Force {
   Encoded value;
 };
 
+// One value of a group written together.
+struct VariableWrite {
+  Variable variable;
+  Encoded value;
+};
+
 class Exchange : public CycleObserver {
  public:
   explicit Exchange(Engine& engine);
@@ -54,6 +60,10 @@ class Exchange : public CycleObserver {
   std::shared_ptr<const Snapshot> wait_after(uint64_t cycles, std::chrono::milliseconds timeout) const;
   // Writes a value once, between two cycles; the result comes when it was applied.
   std::future<Status> write(const Variable& variable, const Encoded& value);
+  // Writes several values between the same two cycles, in their order, all or none: when one of
+  // the variables is unknown to the running module (an online change came in between), none is
+  // written.
+  std::future<Status> write_many(std::vector<VariableWrite> writes);
   // Forces a value until released; releasing a variable that is not forced is refused.
   std::future<Status> force(const Variable& variable, const Encoded& value);
   std::future<Status> release(const Variable& variable);
@@ -78,13 +88,14 @@ class Exchange : public CycleObserver {
   std::vector<std::string> take_dropped_forces();
 
  private:
-  enum class Kind { Write, Force, Release };
+  enum class Kind { Write, WriteMany, Force, Release };
   struct Request {
     Kind kind;
     Variable variable;
     Encoded value;
     const Symbols* names;   // the symbols the variable was found in
     std::promise<Status> done;
+    std::vector<VariableWrite> group;   // WriteMany
   };
   struct Active {
     Variable variable;
@@ -92,7 +103,8 @@ class Exchange : public CycleObserver {
     bool afterCycle = false;   // the program writes it: written again after each cycle
   };
 
-  std::future<Status> submit(Kind kind, const Variable& variable, const Encoded& value);
+  std::future<Status> submit(Kind kind, const Variable& variable, const Encoded& value,
+                             std::vector<VariableWrite> group = {});
   Status apply(Request& request);
   void write_forces(bool afterCycle);
   void share_forces();
