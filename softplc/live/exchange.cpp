@@ -138,9 +138,13 @@ void Exchange::before_cycle(Engine&, uint64_t) {
     if (queue_.empty()) return;
     requests.swap(queue_);
   }
-  for (auto& request : requests) request->done.set_value(apply(*request));
-  // What the requests wrote is seen before the next cycle has run.
+  std::vector<Status> results;
+  results.reserve(requests.size());
+  for (auto& request : requests) results.push_back(apply(*request));
+  // What the requests wrote is seen before the next cycle has run, and already in the latest
+  // snapshot when a channel learns that its request was applied.
   publish(engine_.cycles(), engine_.last_time_ns());
+  for (std::size_t i = 0; i < requests.size(); ++i) requests[i]->done.set_value(std::move(results[i]));
 }
 
 void Exchange::write_forces(bool afterCycle) {
