@@ -228,9 +228,12 @@ class HttpChannel final : public LiveChannel {
   }
 
   std::string report() const override {
-    return "web view: " + std::to_string(requests_) + " requests, " + std::to_string(writes_) + " writes, " +
-           std::to_string(forces_) + " forces and releases, " + std::to_string(refused_) + " refused, " +
-           std::to_string(streamsServed_) + " streams\n";
+    const auto count = [](uint64_t n, const char* what) {
+      return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+    };
+    return "web view: " + count(requests_, "request") + " (" + count(writes_, "write") + ", " +
+           std::to_string(forces_) + (forces_ == 1 ? " force or release" : " forces and releases") + ", " + count(refused_, "refusal") + "), " +
+           count(streamsServed_, "event stream") + "\n";
   }
 
  private:
@@ -277,6 +280,10 @@ class HttpChannel final : public LiveChannel {
       send_error(res, res.status, message);
       return httplib::Server::HandlerResponse::Handled;
     }));
+    server_.set_logger([this](const httplib::Request&, const httplib::Response& res) {
+      ++requests_;
+      if (res.status >= 400) ++refused_;
+    });
     server_.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr failure) {
       std::string what = "unknown failure";
       try {
@@ -308,10 +315,8 @@ class HttpChannel final : public LiveChannel {
 
   void route(std::string_view method, const std::string& pattern, Access access, Handler handler) {
     auto checked = [this, access, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
-      ++requests_;
       if (access == Access::Write) {
         if (auto refusal = refuse_write(req)) {
-          ++refused_;
           if (refusal->status == 401) res.set_header("WWW-Authenticate", "Bearer realm=\"softplc\"");
           return send_error(res, refusal->status, refusal->message);
         }
@@ -345,6 +350,10 @@ class HttpChannel final : public LiveChannel {
   Result<Variable> find(const std::string& name, const Snapshot& snapshot) const {
     auto variable = find_variable(name, snapshot.symbols.get(), symbolsNote_);
     if (!variable) return variable.error();
+    // An offset that the symbol file names is that variable.
+    if (snapshot.symbols && is_offset_spec(name)) {
+      if (const Variable* named = snapshot.symbols->at(variable->offset, variable->type)) return *named;
+    }
     if (uint64_t{variable->offset} + variable->size() > snapshot.data.size()) {
       return usage_error(name + " lies beyond the data area (" + std::to_string(snapshot.data.size()) + " bytes)");
     }
@@ -397,7 +406,7 @@ class HttpChannel final : public LiveChannel {
     if (body.is_discarded()) return Refusal{400, "the body is not valid JSON; send {\"value\": V}"};
     if (!body.is_object() || !body.contains("value")) return Refusal{400, "the body must be a JSON object {\"value\": V}"};
     auto encoded = value_from_json(variable.type, body["value"], snapshot.ticksPerSecond);
-    if (!encoded) return Refusal{400, variable.name + ": " + encoded.error().message};
+    if (!encoded) return Refusal{400, encoded.error().message};
     value = *encoded;
     return std::nullopt;
   }
@@ -422,7 +431,6 @@ class HttpChannel final : public LiveChannel {
     auto variable = find(req.matches[1].str(), *snapshot);
     if (!variable) return send_error(res, 404, variable.error().message);
     if (auto writable = check_writable(*variable, snapshot->symbols.get()); !writable) {
-      ++refused_;
       return send_error(res, 409, writable.error().message);
     }
     Encoded value;

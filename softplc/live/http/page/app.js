@@ -94,7 +94,7 @@ function buildTable(variables) {
     tr.querySelector('.direction').textContent = variable.direction;
     // Only what the program reads into can be written once; anything can be forced.
     tr.querySelector('.set').hidden = variable.direction !== 'input';
-    row.entry.placeholder = { BOOL: 'TRUE or FALSE', TIME: 'T#1s' }[variable.type] || 'number';
+    row.entry.placeholder = { BOOL: 'TRUE/FALSE', TIME: 'T#1s' }[variable.type] || 'number';
     row.pick.disabled = variable.type === 'TIME';
     row.pick.checked = picked.has(variable.name);
     row.release.hidden = true;
@@ -139,8 +139,8 @@ async function act(row, action) {
     // The value goes as text: the server reads it as the command line's --set does.
     const after = action === 'release' ? await api('DELETE', path) : await api('PUT', path, { value: entry });
     update(row, after.value, after.forced);
-    const done = { set: 'written', force: 'forced', release: 'released' }[action];
-    show(`${name} ${done}: ${text(after.value)}`, 'ok');
+    show(action === 'release' ? `${name} released` :
+      `${name} ${action === 'set' ? 'written' : 'forced'}: ${text(after.value)}`, 'ok');
   } catch (failure) {
     show(`${name}: ${failure.message}`, 'error');
   }
