@@ -25,7 +25,9 @@ Error does_not_fit(ValueType type, const Json& value, const std::string& why) {
 Result<Encoded> from_number(ValueType type, const Json& value, uint32_t ticksPerSecond) {
   if (type == ValueType::Real) {
     const double number = value.get<double>();
-    if (std::fabs(number) > std::numeric_limits<float>::max()) return does_not_fit(type, value, "beyond the range of a float");
+    if (std::fabs(number) > std::numeric_limits<float>::max()) {
+      return does_not_fit(type, value, "beyond the range of a float");
+    }
     Value real{ValueType::Real};
     real.real = static_cast<float>(number);
     return encode(real, ticksPerSecond);
@@ -132,7 +134,8 @@ Status check_writable(const Variable& variable, const Symbols* symbols) {
   if (known.program && known.direction == Direction::Input) return ok_status();
   const std::string force = "; force it instead (PUT /api/forces/" + known.name + ")";
   if (named == nullptr && !known.program) {
-    return runtime_error("no symbol file names " + known.name + ", so whether the program writes it is unknown" + force);
+    return runtime_error("no symbol file names " + known.name + ", so whether the program writes it is unknown" +
+                         force);
   }
   if (known.direction == Direction::Output) {
     return runtime_error(known.name + " is an output: the program writes it in every cycle" + force);
@@ -145,7 +148,9 @@ Json module_json(const StatusReport& report, const Snapshot& snapshot) {
   Json entryPoints = Json::array();
   for (const auto& entryPoint : module.entryPoints) {
     entryPoints.push_back(
-        {{"name", entryPoint.name}, {"dataSize", entryPoint.dataSize}, {"layoutSignature", entryPoint.layoutSignature}});
+        {{"name", entryPoint.name},
+         {"dataSize", entryPoint.dataSize},
+         {"layoutSignature", entryPoint.layoutSignature}});
   }
   return {{"name", module.name},
           {"cfwVersion", {{"major", module.cfwMajor}, {"minor", module.cfwMinor}, {"text", module.cfwText}}},

@@ -195,7 +195,8 @@ class HttpChannel final : public LiveChannel {
         status_(status),
         symbolsNote_(std::move(symbolsNote)) {
     const int64_t periodNs = status.report().periodNs;
-    applyWait_ = std::min<Clock::duration>(std::chrono::nanoseconds(2 * periodNs) + std::chrono::seconds(2), kMaxApplyWait);
+    applyWait_ =
+        std::min<Clock::duration>(std::chrono::nanoseconds(2 * periodNs) + std::chrono::seconds(2), kMaxApplyWait);
     configure();
     add_routes();
   }
@@ -210,10 +211,19 @@ class HttpChannel final : public LiveChannel {
     }
     listener_ = std::thread([this] { server_.listen_after_bind(); });
     // stop() only reaches a server that has started listening.
-    while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (!server_.is_running() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!server_.is_running()) {
+      server_.stop();
+      listener_.join();
+      return runtime_error("--http: the server on " + options_.address.text() + " did not start");
+    }
     std::string line = "web view on http://" + options_.address.text() + "/ (API under /api/)";
-    if (options_.readOnly) line += ", read-only";
-    else if (token_required()) line += options_.token.empty() ? ", writes refused (no --http-token)" : ", writes need the token";
+    if (options_.readOnly) {
+      line += ", read-only";
+    } else if (token_required()) {
+      line += options_.token.empty() ? ", writes refused (no --http-token)" : ", writes need the token";
+    }
     return line;
   }
 
@@ -231,8 +241,9 @@ class HttpChannel final : public LiveChannel {
     const auto count = [](uint64_t n, const char* what) {
       return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
     };
-    return "web view: " + count(requests_, "request") + " (" + count(writes_, "write") + ", " +
-           std::to_string(forces_) + (forces_ == 1 ? " force or release" : " forces and releases") + ", " + count(refused_, "refusal") + "), " +
+    const uint64_t forces = forces_;
+    return "web view: " + count(requests_, "request") + " (" + count(writes_, "write") + ", " + std::to_string(forces) +
+           (forces == 1 ? " force or release, " : " forces and releases, ") + count(refused_, "refusal") + "), " +
            count(streamsServed_, "event stream") + "\n";
   }
 
@@ -274,9 +285,12 @@ class HttpChannel final : public LiveChannel {
       }
       return httplib::Server::HandlerResponse::Unhandled;
     });
-    server_.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request& req, httplib::Response& res) {
+    // Answers that cpp-httplib makes itself (no route, a body too large) get a JSON body too.
+    using Answer = httplib::Server::HandlerWithResponse;
+    server_.set_error_handler(Answer([](const httplib::Request& req, httplib::Response& res) {
       if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-      const std::string message = res.status == 404 ? "no such resource: " + req.method + " " + req.path : status_text(res.status);
+      const std::string message =
+          res.status == 404 ? "no such resource: " + req.method + " " + req.path : status_text(res.status);
       send_error(res, res.status, message);
       return httplib::Server::HandlerResponse::Handled;
     }));
@@ -333,8 +347,8 @@ class HttpChannel final : public LiveChannel {
     if (options_.readOnly) return Refusal{403, "the web view is read-only (--http-read-only)"};
     if (!token_required()) return std::nullopt;
     if (options_.token.empty()) {
-      return Refusal{403, "writes through " + options_.address.text() +
-                              " need a token: start softplc with --http-token TOKEN and send Authorization: Bearer TOKEN"};
+      return Refusal{403, "writes through " + options_.address.text() + " need a token: start softplc with " +
+                              "--http-token TOKEN and send Authorization: Bearer TOKEN"};
     }
     const std::string header = req.get_header_value("Authorization");
     if (header.empty()) return Refusal{401, "this write needs the token: send Authorization: Bearer TOKEN"};
@@ -404,7 +418,9 @@ class HttpChannel final : public LiveChannel {
     if (!json_body(req)) return Refusal{415, "send the body as JSON (Content-Type: application/json)"};
     const Json body = Json::parse(req.body, nullptr, false);
     if (body.is_discarded()) return Refusal{400, "the body is not valid JSON; send {\"value\": V}"};
-    if (!body.is_object() || !body.contains("value")) return Refusal{400, "the body must be a JSON object {\"value\": V}"};
+    if (!body.is_object() || !body.contains("value")) {
+      return Refusal{400, "the body must be a JSON object {\"value\": V}"};
+    }
     auto encoded = value_from_json(variable.type, body["value"], snapshot.ticksPerSecond);
     if (!encoded) return Refusal{400, encoded.error().message};
     value = *encoded;
@@ -434,7 +450,9 @@ class HttpChannel final : public LiveChannel {
       return send_error(res, 409, writable.error().message);
     }
     Encoded value;
-    if (auto refusal = body_value(req, *variable, *snapshot, value)) return send_error(res, refusal->status, refusal->message);
+    if (auto refusal = body_value(req, *variable, *snapshot, value)) {
+      return send_error(res, refusal->status, refusal->message);
+    }
     ++writes_;
     answer_applied(exchange_.write(*variable, value), *variable, res);
   }
@@ -444,7 +462,9 @@ class HttpChannel final : public LiveChannel {
     auto variable = find(req.matches[1].str(), *snapshot);
     if (!variable) return send_error(res, 404, variable.error().message);
     Encoded value;
-    if (auto refusal = body_value(req, *variable, *snapshot, value)) return send_error(res, refusal->status, refusal->message);
+    if (auto refusal = body_value(req, *variable, *snapshot, value)) {
+      return send_error(res, refusal->status, refusal->message);
+    }
     ++forces_;
     answer_applied(exchange_.force(*variable, value), *variable, res);
   }
@@ -467,8 +487,9 @@ class HttpChannel final : public LiveChannel {
       const std::string text = req.get_param_value("rate");
       const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), rate);
       if (text.empty() || ec != std::errc() || end != text.data() + text.size() || rate < 1 || rate > kMaxRate) {
-        return send_error(res, 400, "rate is a whole number of updates per second from 1 to " + std::to_string(kMaxRate) +
-                                        ", not '" + text + "'");
+        return send_error(res, 400,
+                          "rate is a whole number of updates per second from 1 to " + std::to_string(kMaxRate) +
+                              ", not '" + text + "'");
       }
     }
     state->interval = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) / rate;

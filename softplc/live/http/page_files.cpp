@@ -37,7 +37,9 @@ Result<PageFiles> PageFiles::load(const std::filesystem::path& folder) {
   for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
        !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
     if (!it->is_regular_file(error)) continue;
-    if (page.files_.size() == kMaxFiles) return runtime_error("the web view's page " + folder.string() + " has too many files");
+    if (page.files_.size() == kMaxFiles) {
+      return runtime_error("the web view's page " + folder.string() + " has too many files");
+    }
     std::ifstream in(it->path(), std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
