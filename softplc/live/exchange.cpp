@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "softplc/observe/change_schedule.h"
 #include "softplc/symbols/variable_spec.h"
 
 namespace softplc {
@@ -167,7 +168,7 @@ void Exchange::share_forces() {
   ++forcesVersion_;
 }
 
-void Exchange::before_cycle(Engine& engine, uint64_t) {
+void Exchange::before_cycle(Engine& engine, uint64_t index) {
   std::deque<std::unique_ptr<Request>> requests;
   std::deque<std::unique_ptr<ChangeRequest>> changes;
   {
@@ -177,7 +178,16 @@ void Exchange::before_cycle(Engine& engine, uint64_t) {
     changes.swap(changes_);
   }
   // Online changes first: the writes that came with them apply to the module that runs next.
-  for (auto& change : changes) change->done.set_value(engine.change_module(change->path));
+  for (auto& change : changes) {
+    const std::string running = engine.plc().module().name();
+    Result<ChangeOutcome> outcome = engine.change_module(change->path);
+    if (outcome && out_ != nullptr) *out_ << describe_change(*outcome, index) << std::flush;
+    if (!outcome && err_ != nullptr) {
+      *err_ << "softplc: online change before cycle " << index << " to " << change->path.string() << " refused, "
+            << running << " keeps running: " << outcome.error().message << "\n";
+    }
+    change->done.set_value(std::move(outcome));
+  }
   std::vector<Status> results;
   results.reserve(requests.size());
   for (auto& request : requests) results.push_back(apply(*request));

@@ -17,6 +17,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -69,8 +70,13 @@ class Exchange : public CycleObserver {
   std::future<Status> release(const Variable& variable);
   std::vector<Force> forces() const;
   bool ended() const;
-  // An online change between two cycles: the module at `path` replaces the running one.
+  // An online change between two cycles: the module at `path` replaces the running one. The run's
+  // log (set_log) gets the change, or the refusal, with its cycle.
   std::future<Result<ChangeOutcome>> change_module(const std::filesystem::path& path);
+  void set_log(std::ostream* out, std::ostream* err) {
+    out_ = out;
+    err_ = err;
+  }
 
   // ---- the engine's thread ----
   // Forces from the command line, applied from the first cycle on.
@@ -126,6 +132,8 @@ class Exchange : public CycleObserver {
   uint64_t forcesVersion_ = 0;
   bool ended_ = false;
   // The engine's thread only.
+  std::ostream* out_ = nullptr;
+  std::ostream* err_ = nullptr;
   std::vector<Active> active_;
   std::vector<std::string> dropped_;
   std::vector<std::shared_ptr<Snapshot>> spare_;   // snapshots no channel holds any more

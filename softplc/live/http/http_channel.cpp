@@ -319,6 +319,7 @@ class HttpChannel final : public LiveChannel {
     route("PUT", "/api/variables/(.+)", Access::Write, [this](auto& req, auto& res) { put_variable(req, res); });
     route("PUT", "/api/forces/(.+)", Access::Write, [this](auto& req, auto& res) { put_force(req, res); });
     route("DELETE", "/api/forces/(.+)", Access::Write, [this](auto& req, auto& res) { delete_force(req, res); });
+    route("POST", "/api/online-change", Access::Write, [this](auto& req, auto& res) { post_online_change(req, res); });
     route("GET", "/api/status", Access::Read, [this](auto& req, auto& res) { get_status(req, res); });
     route("GET", "/api/stream", Access::Read, [this](auto& req, auto& res) { get_stream(req, res); });
     route("GET", "/api(/.*)?", Access::Read, [](auto& req, auto& res) {
@@ -455,6 +456,35 @@ class HttpChannel final : public LiveChannel {
     }
     ++writes_;
     answer_applied(exchange_.write(*variable, value), *variable, res);
+  }
+
+  // {"module": PATH}: PATH, a file on the host's machine, replaces the running module between two
+  // cycles. The answer comes once the change was made (200) or refused (409, the reason).
+  void post_online_change(const httplib::Request& req, httplib::Response& res) {
+    if (!json_body(req)) return send_error(res, 415, "send the body as JSON (Content-Type: application/json)");
+    const Json body = Json::parse(req.body, nullptr, false);
+    if (body.is_discarded() || !body.is_object() || !body.contains("module") || !body["module"].is_string() ||
+        body["module"].get_ref<const std::string&>().empty()) {
+      return send_error(res, 400, "the body must be a JSON object {\"module\": \"PATH\"}, PATH a module file on this machine");
+    }
+    const std::string path = body["module"].get<std::string>();
+    auto change = exchange_.change_module(path);
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (change.wait_for(kPoll) != std::future_status::ready) {
+      if (stopping_) return send_error(res, 503, "the run is ending; no online change was made");
+      if (Clock::now() >= deadline) return send_error(res, 504, "the online change did not come within 60 s");
+    }
+    const Result<ChangeOutcome> outcome = change.get();
+    if (!outcome) return send_error(res, exchange_.ended() ? 503 : 409, outcome.error().message);
+    Json answer = {{"changed", true},
+                   {"from", outcome->from},
+                   {"to", outcome->to},
+                   {"codeVersion", outcome->toCodeVersion},
+                   {"fromLayout", hex32(outcome->fromLayout)},
+                   {"toLayout", hex32(outcome->toLayout)},
+                   {"referencesMapped", outcome->mapped},
+                   {"lost", outcome->lost}};
+    send_json(res, 200, answer);
   }
 
   void put_force(const httplib::Request& req, httplib::Response& res) {

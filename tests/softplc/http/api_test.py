@@ -171,6 +171,30 @@ class Api(unittest.TestCase):
         self.assertTrue(wait_for(lambda: self.plc.request("GET", "/api/module")[0] == 200))
 
 
+class OnlineChange(unittest.TestCase):
+    def test_a_module_replaced_through_the_api_keeps_the_values(self):
+        folder = os.path.dirname(os.path.abspath(EXE))
+        with Softplc(EXE, "--set", "RealRampEnable=TRUE") as plc:
+            self.assertTrue(wait_for(lambda: plc.get("/api/variables/RealRampOut")["value"] > 0.2))
+            status, change = plc.request("POST", "/api/online-change",
+                                         {"module": os.path.join(folder, "CCodePublic_next.so")})
+            self.assertEqual(status, 200, change)
+            self.assertEqual((change["from"], change["to"], change["toLayout"]),
+                             ("CCodePublic", "CCodePublic_next", "0x4C5080DF"))
+            self.assertEqual(plc.get("/api/module")["name"], "CCodePublic_next")
+            # The ramp goes on from where it was.
+            self.assertGreater(plc.get("/api/variables/RealRampOut")["value"], 0.2)
+            for body, status, message in [
+                    ({"module": os.path.join(folder, "gone.so")}, 409, "not found"),
+                    ({"module": os.path.join(folder, "CCodePublic_next.so")}, 409, "the running one"),
+                    ({"path": "x"}, 400, "{\"module\": \"PATH\"}")]:
+                with self.subTest(body=body):
+                    got, answer = plc.request("POST", "/api/online-change", body)
+                    self.assertEqual(got, status, answer)
+                    self.assertIn(message, answer["error"])
+        self.assertIn("online change from CCodePublic (layout 0x4C5080A3) to CCodePublic_next", plc.output)
+
+
 class Access(unittest.TestCase):
     def test_token_and_read_only(self):
         write = ("PUT", "/api/variables/ExtIn2", {"value": 3})
@@ -188,7 +212,8 @@ class Access(unittest.TestCase):
             self.assertEqual(plc.get("/api/module")["access"], {"readOnly": False, "tokenRequired": True})
         with Softplc(EXE, "--http-read-only", duration="2s") as plc:
             for method, path, body in [write, ("PUT", "/api/forces/ExtIn2", {"value": 3}),
-                                       ("DELETE", "/api/forces/ExtIn2", None)]:
+                                       ("DELETE", "/api/forces/ExtIn2", None),
+                                       ("POST", "/api/online-change", {"module": EXE})]:
                 self.assertEqual(plc.request(method, path, body),
                                  (403, {"error": "the web view is read-only (--http-read-only)"}))
             self.assertEqual(plc.get("/api/variables/ExtIn2")["value"], 0)
@@ -196,7 +221,7 @@ class Access(unittest.TestCase):
             events = plc.events("/api/stream?vars=ExtIn2", seconds=6)
             self.assertEqual(events[-1], ("end", {"reason": "the run has ended"}))
             self.assertEqual(plc.wait(10), 0)
-            self.assertIn("web view: 5 requests (0 writes, 0 forces and releases, 3 refusals), 1 event stream\n", plc.output)
+            self.assertIn("web view: 6 requests (0 writes, 0 forces and releases, 4 refusals), 1 event stream\n", plc.output)
 
 
 class Wine(unittest.TestCase):
