@@ -67,17 +67,3 @@ void Blink_Pulse(BlinkPulseInstance* inst, EntryPointDescriptor* d) {
 
   kx_exit_hook(d);
 }
-
-// The Blinker network: OnTime and OffTime 1000 ms, written in this order in every cycle; Q goes
-// to BlinkQ, Toggle is not used.
-void Network_Blinker(DataArea* base, EntryPointDescriptor* d) {
-  DataArea* const vars = &kx_dataArea;
-  BlinkPulseInstance* const blink = &base->Blinker;
-
-  kx_enter_hook(KX_TYPE_BLINK_PULSE, blink, KX_EVENT_STEP, d);
-  blink->ENO = 1;
-  blink->OnTime = 1000;
-  blink->OffTime = 1000;
-  Blink_Pulse(blink, d);
-  vars->BlinkQ = blink->Q;
-}

@@ -112,23 +112,3 @@ void Lag_PT1(LagPt1Instance* inst, EntryPointDescriptor* d) {
 
   kx_exit_hook(d);
 }
-
-// The LagFilter network: the reset command's rising edge becomes a one-call Reset. The program's
-// variables are read and written at their fixed places in the module's data area; the edge
-// record and the instance are reached through the data area the program was given.
-void Network_LagFilter(DataArea* base, EntryPointDescriptor* d) {
-  DataArea* const vars = &kx_dataArea;
-  RTrigRecord* const edge = &base->LagResetEdge;
-  LagPt1Instance* const lag = &base->LagFilter;
-
-  kx_r_trig(edge, &vars->LagResetCmd, d);
-
-  kx_enter_hook(KX_TYPE_LAG_PT1, lag, KX_EVENT_STEP, d);
-  lag->ENO = 1;
-  lag->In = vars->LagIn;
-  lag->Gain = 2.0f;
-  lag->T1 = kxtQwCnvUlL2SQw(KX_T1S_LOW, KX_T1S_HIGH);
-  lag->Reset = edge->Q;
-  Lag_PT1(lag, d);
-  vars->LagOut = lag->Out;
-}

@@ -19,18 +19,10 @@ void KX_STDCALL KX_PI_Program_Control_cycle(EntryPointDescriptor* descriptor);
 // The program: runs its networks in a fixed order, once per cycle.
 void Program_Control(uint8_t* dataArea, EntryPointDescriptor* descriptor);
 
-// The networks of Program_Control, one per function-block call, in the order the program runs
-// them. Each issues the call's kind-1 event, writes the instance's ENO and inputs, calls the body
-// and copies the outputs back into the program's variables.
-void Network_LagFilter(DataArea* base, EntryPointDescriptor* descriptor);
-void Network_IntRamp(DataArea* base, EntryPointDescriptor* descriptor);
-void Network_RealRamp(DataArea* base, EntryPointDescriptor* descriptor);
-void Network_Blinker(DataArea* base, EntryPointDescriptor* descriptor);
-void Network_Ext1(DataArea* base, EntryPointDescriptor* descriptor);
+// The networks of Program_Control are in app/networks.h.
 
 // Function-block bodies.
 void Lag_PT1(LagPt1Instance* instance, EntryPointDescriptor* descriptor);
 void Ramp_Int(RampIntInstance* instance, EntryPointDescriptor* descriptor);
 void Ramp_Real(RampRealInstance* instance, EntryPointDescriptor* descriptor);
 void Blink_Pulse(BlinkPulseInstance* instance, EntryPointDescriptor* descriptor);
-void Ext_Block(ExtBlockInstance* instance);

@@ -1,3 +1,4 @@
+#include "app/networks.h"
 #include "app/program.h"
 #include "blocks/hooks.h"
 

@@ -162,22 +162,3 @@ void Ramp_Int(RampIntInstance* inst, EntryPointDescriptor* d) {
 
   kx_exit_hook(d);
 }
-
-// The IntRamp network: Start 0, Target 100, Step 1, Period T#1s, written in this order in every
-// cycle; Enable and Reset come from the program's variables.
-void Network_IntRamp(DataArea* base, EntryPointDescriptor* d) {
-  DataArea* const vars = &kx_dataArea;
-  RampIntInstance* const ramp = &base->IntRamp;
-
-  kx_enter_hook(KX_TYPE_RAMP_INT, ramp, KX_EVENT_STEP, d);
-  ramp->ENO = 1;
-  ramp->Enable = vars->IntRampEnable;
-  ramp->Start = 0;
-  ramp->Target = 100;
-  ramp->Reset = vars->IntRampReset;
-  ramp->Step = 1;
-  ramp->Period = kxtQwCnvUlL2SQw(KX_T1S_LOW, KX_T1S_HIGH);
-  Ramp_Int(ramp, d);
-  vars->IntRampOut = ramp->Out;
-  vars->IntRampReached = ramp->Reached;
-}

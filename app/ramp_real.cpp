@@ -137,22 +137,3 @@ void Ramp_Real(RampRealInstance* inst, EntryPointDescriptor* d) {
 
   kx_exit_hook(d);
 }
-
-// The RealRamp network: Start 0.0, Target 100.0, Step 1.0, Period T#1s, written in this order in
-// every cycle; Enable and Reset come from the program's variables. Out is never written here.
-void Network_RealRamp(DataArea* base, EntryPointDescriptor* d) {
-  DataArea* const vars = &kx_dataArea;
-  RampRealInstance* const ramp = &base->RealRamp;
-
-  kx_enter_hook(KX_TYPE_RAMP_REAL, ramp, KX_EVENT_STEP, d);
-  ramp->ENO = 1;
-  ramp->Enable = vars->RealRampEnable;
-  ramp->Start = 0.0f;
-  ramp->Target = 100.0f;
-  ramp->Reset = vars->RealRampReset;
-  ramp->Step = 1.0f;
-  ramp->Period = kxtQwCnvUlL2SQw(KX_T1S_LOW, KX_T1S_HIGH);
-  Ramp_Real(ramp, d);
-  vars->RealRampOut = ramp->Out;
-  vars->RealRampReached = ramp->Reached;
-}

@@ -21,8 +21,8 @@ const uint8_t* const kReinitTable = nullptr;
 
 // The online-change variant, which may replace a running module of its predecessor's layout. Its
 // tables are in the runtime's encodings: the move table carries every variable region over
-// unchanged ({u32 old offset, u32 new offset, u32 size} entries), the re-initialisation table
-// (marked 0x01: the moved values stay) gives the pulse generator's inputs their call values.
+// unchanged ({u32 old offset, u32 new offset, u32 size} entries), the re-initialisation table,
+// made of the standard codes only, gives the pulse generator's inputs their call values.
 
 #define KX_U32(v) (v) & 0xFF, ((v) >> 8) & 0xFF, ((v) >> 16) & 0xFF, ((v) >> 24) & 0xFF
 const uint8_t kMoveTableBytes[4 + 4 * 12] = {
@@ -33,9 +33,8 @@ const uint8_t kMoveTableBytes[4 + 4 * 12] = {
     KX_U32(720u), KX_U32(720u), KX_U32(173u),   // Ext1 and Blinker
 };
 #undef KX_U32
-const uint8_t kReinitTableBytes[13] = {
-    0x0D, 0x00, 0x00, 0x00,   // length 13
-    0x01,                     // re-initialisation: keep the moved values
+const uint8_t kReinitTableBytes[12] = {
+    0x0C, 0x00, 0x00, 0x00,   // length 12
     0x04, 0x08, 0x03, 0x00,   // skip 776
     0x22, 0x02, 0xE8, 0x03,   // Blinker.OnTime, Blinker.OffTime := 1000
 };

@@ -8,13 +8,15 @@
 //   0x20 v0 v1         store the 2 bytes at the cursor; cursor + 2
 //   0x22 u8 n v0 v1    store the 2 bytes n times one after another; cursor + 2n
 //   0x40 v0 v1 v2 v3   store the 4 bytes at the cursor; cursor + 4
-//   0x01               re-initialisation table: the data it applies to is already valid (values
-//                      moved over by an online change), so a cold start must not clear it first
 //
-// Flag KXRT_INIT_COLD (1): cold start, the whole data area is cleared and then the table applied;
-// a table that carries the 0x01 entry is applied without the clearing. (An online change applies
-// its re-initialisation table with flag 1 right after the move: clearing there would throw away
-// every value the move has just carried over.)
+// Flag KXRT_INIT_COLD (1) has two uses, told apart by what the host is doing (registry.cpp):
+//   - a cold start: the whole data area is cleared and then the table applied;
+//   - the re-initialisation of an online change, which applies the new module's
+//     re-initialisation table with flag 1 right after the move: the table is applied without the
+//     clearing, which would throw away every value the move has just carried over. This is the
+//     case while the host has declared an online change for the area
+//     (kxrt_online_change_begin), or when the last KX_fr_move went into this area with no latch
+//     since.
 // Flag KXRT_INIT_WARM (0): warm start, only the table is applied; bytes it passes over keep their
 // values. Any other flag is refused. initArg is accepted and ignored: this runtime has no use for
 // it.
@@ -45,8 +47,7 @@ struct Store {
 // Walks the entries, checking each against the table's end and the data area's end, and hands
 // every store to `apply`. Returns KXRT_OK, or a refusal (message recorded) at the first fault.
 template <class Apply>
-int32_t walk(std::span<const uint8_t> entries, uint32_t area_size, Apply&& apply,
-             bool* keeps_values = nullptr) {
+int32_t walk(std::span<const uint8_t> entries, uint32_t area_size, Apply&& apply) {
   kxrt::TableReader reader(entries);
   uint64_t cursor = 0;   // 64 bits: a skip can never wrap it
   while (!reader.at_end()) {
@@ -56,9 +57,6 @@ int32_t walk(std::span<const uint8_t> entries, uint32_t area_size, Apply&& apply
     std::optional<Store> store;
     bool complete = true;
     switch (code) {
-      case 0x01:
-        if (keeps_values != nullptr) *keeps_values = true;
-        break;
       case 0x02:
       case 0x04: {
         const auto count = reader.uint(code == 0x02 ? 2 : 3);
@@ -113,6 +111,7 @@ int32_t walk(std::span<const uint8_t> entries, uint32_t area_size, Apply&& apply
 
 extern "C" KXAPI_API int32_t KX_CDECL KX_fr_init2(const uint8_t* table, uint8_t* dataArea,
                                                   uint32_t flag, uint64_t /*initArg*/) {
+  const bool reinitialisation = kxrt::reinitialises(dataArea);   // asked first: every call forgets the move
   if (table == nullptr) return kxrt::refuse(KXRT_E_NULL, "KX_fr_init2: null table");
   if (flag != KXRT_INIT_WARM && flag != KXRT_INIT_COLD) {
     return kxrt::refuse(KXRT_E_ARGUMENT, "KX_fr_init2: unknown flag %u", flag);
@@ -132,12 +131,10 @@ extern "C" KXAPI_API int32_t KX_CDECL KX_fr_init2(const uint8_t* table, uint8_t*
   const std::span<const uint8_t> entries(table + 4, length - 4);
   const uint32_t size = static_cast<uint32_t>(area->size());
 
-  bool keeps_values = false;
-  if (const int32_t status = walk(entries, size, [](const Store&) {}, &keeps_values);
-      status != KXRT_OK) {
+  if (const int32_t status = walk(entries, size, [](const Store&) {}); status != KXRT_OK) {
     return status;
   }
-  if (flag == KXRT_INIT_COLD && !keeps_values) std::fill(area->begin(), area->end(), uint8_t{0});
+  if (flag == KXRT_INIT_COLD && !reinitialisation) std::fill(area->begin(), area->end(), uint8_t{0});
   walk(entries, size, [&](const Store& s) {
     uint8_t* out = area->data() + s.offset;
     for (uint32_t i = 0; i < s.repeat; ++i, out += s.value.size()) {

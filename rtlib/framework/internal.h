@@ -4,9 +4,11 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <type_traits>
 #include <span>
 #include <vector>
 
@@ -21,23 +23,56 @@ int32_t refuse(int32_t code, const char* format, ...) __attribute__((format(gnu_
 // The registered data area whose base is exactly `base`, or nothing.
 std::optional<std::span<uint8_t>> find_area(const void* base);
 
-// The latched time of the running cycle, in ticks.
-int64_t latched_ticks();
+// Online change, as the framework sees it (registry.cpp). KX_fr_init2 with flag 1 is a cold start
+// (clear, then apply) unless it is the re-initialisation of an online change (apply only): the
+// host has declared an online change for that area (kxrt_online_change_begin), or the last
+// KX_fr_move went into that area and no latch has come since. note_move_into records a successful
+// move; reinitialises() answers for an init of `base` and forgets the move.
+void note_move_into(const void* base);
+bool reinitialises(const void* base);
 
-// floor(ns * 1193182 / 1e9) without a 128-bit intermediate: split ns into whole seconds and a
-// remainder in [0, 1e9) (floored division, so negative times round toward minus infinity too);
-// seconds * 1193182 is exact and at most about 1.1e16, the remainder's product below 1.2e15.
-constexpr int64_t ns_to_ticks(int64_t ns) {
-  constexpr int64_t kNsPerSecond = 1000000000;
-  constexpr int64_t kTicks = KX_TICKS_PER_SECOND;
-  int64_t seconds = ns / kNsPerSecond;
-  int64_t rest = ns % kNsPerSecond;
-  if (rest < 0) {
-    seconds -= 1;
-    rest += kNsPerSecond;
-  }
-  return seconds * kTicks + (rest * kTicks) / kNsPerSecond;
+// The timers' time base (clock.cpp): ticks that never go back, advanced at each latch by the
+// forward step of the latched time. Written by the host's latch, read by the timers.
+extern std::atomic<int64_t> g_timer_ticks;
+// Latches so far (wrapping): tells whether a latch came between two framework calls.
+extern std::atomic<uint32_t> g_latches;
+
+inline int64_t timer_ticks() { return g_timer_ticks.load(std::memory_order_acquire); }
+
+// q = n / d and r = n % d for unsigned n and a non-zero 32-bit d. At run time with the processor's
+// 64-by-32 division, long division in two steps of 32 bits (a 64-bit division is a library call
+// on a 32-bit target).
+struct Division {
+  uint64_t quotient;
+  uint32_t remainder;
+};
+constexpr Division divide(uint64_t n, uint32_t d) {
+  if (std::is_constant_evaluated()) return {n / d, static_cast<uint32_t>(n % d)};
+  const uint32_t high = static_cast<uint32_t>(n >> 32);
+  uint32_t remainder = high % d;
+  uint32_t low = static_cast<uint32_t>(n);
+  // remainder:low / d: the quotient fits 32 bits since remainder < d.
+  __asm__("divl %[d]" : "+a"(low), "+d"(remainder) : [d] "rm"(d) : "cc");
+  return {uint64_t{high / d} << 32 | low, remainder};
 }
+
+// floor(ns * 1193182 / 1e9), exact for every int64, without a 128-bit intermediate and with
+// unsigned divisions by a 32-bit divisor only (cheap on a 32-bit target): 1193182 / 1e9 is
+// 596591 / 5e8, so for m = |ns| = q * 5e8 + r the quotient is q * 596591 + (r * 596591) / 5e8,
+// where q * 596591 < 1.2e16 and r * 596591 < 3e14. A negative time rounds down (toward minus
+// infinity): -(that quotient), one less when the division left a remainder.
+constexpr int64_t ns_to_ticks(int64_t ns) {
+  constexpr uint32_t kDenominator = 500000000;   // 1e9 / 2
+  constexpr uint32_t kNumerator = KX_TICKS_PER_SECOND / 2;
+  const uint64_t magnitude = ns < 0 ? 0 - static_cast<uint64_t>(ns) : static_cast<uint64_t>(ns);
+  const Division whole = divide(magnitude, kDenominator);
+  const Division part = divide(uint64_t{whole.remainder} * kNumerator, kDenominator);
+  const int64_t ticks = static_cast<int64_t>(whole.quotient * kNumerator + part.quotient);
+  if (ns >= 0) return ticks;
+  return -ticks - (part.remainder != 0 ? 1 : 0);
+}
+static_assert(KX_TICKS_PER_SECOND % 2 == 0);
+static_assert(ns_to_ticks(-839) == -2 && ns_to_ticks(INT64_MIN) == -11005161493678456);
 
 constexpr int64_t kTimeMax = std::numeric_limits<int64_t>::max();
 constexpr int64_t kTimeMin = std::numeric_limits<int64_t>::min();
@@ -46,6 +81,13 @@ constexpr int64_t kTimeMin = std::numeric_limits<int64_t>::min();
 constexpr int64_t saturating_sub(int64_t a, int64_t b) {
   int64_t r = 0;
   if (__builtin_sub_overflow(a, b, &r)) return b < 0 ? kTimeMax : kTimeMin;
+  return r;
+}
+
+// a + b, clamped to the int64 range.
+constexpr int64_t saturating_add(int64_t a, int64_t b) {
+  int64_t r = 0;
+  if (__builtin_add_overflow(a, b, &r)) return b < 0 ? kTimeMin : kTimeMax;
   return r;
 }
 

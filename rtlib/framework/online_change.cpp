@@ -14,7 +14,8 @@
 // Every entry reads the old values as they were before the move: when the two areas overlap in
 // memory (also: are the same area), the old area is copied aside first, so entries may swap or
 // shift variables in any order. Bytes of the new area that no entry names keep their values;
-// where entries name the same new bytes, the later entry wins.
+// where entries name the same new bytes, the later entry wins. A successful move makes the next
+// KX_fr_init2 of the new area a re-initialisation, if no latch comes between (registry.cpp).
 //
 // KX_fr_mapAddress(table, oldOffset, &newOffset) finds the first entry whose old range
 // [oldOffset, oldOffset + size) holds the offset and answers 0 with the same relative place in
@@ -96,6 +97,7 @@ KXAPI_API int32_t KX_CDECL KX_fr_move(const uint8_t* moveTable, const uint8_t* o
   for (const MoveEntry& e : entries) {
     if (e.size != 0) std::memmove(new_area->data() + e.new_offset, source.data() + e.old_offset, e.size);
   }
+  kxrt::note_move_into(newDataArea);
   return KXRT_OK;
 }
 

@@ -9,7 +9,13 @@
 //   - the message of the last refused call.
 // Debug library (KXoplcK_VC):
 //   - one handler for the hook events, installed by the host;
-//   - the error information of the calling thread's running cycle.
+//   - the error information of the running cycle.
+//
+// Threading rule: the host runs cycles on one thread at a time (its cycle thread), and drives the
+// clock (select, set, advance, latch) and reads the error information on that thread, or on
+// another one only after synchronising with it. The cycle's runtime functions take no lock, make
+// no system call and allocate nothing: the timers read the latched clock with an atomic load, and
+// the error information is one per process. The hook handler may be replaced from any thread.
 //
 // The encodings the framework library reads (initial-value table, move table, retained-data
 // description, timer state) and the rules it applies are described in rtlib/README.md.
@@ -37,7 +43,8 @@ extern "C" {
 
 // KX_fr_init2 flags.
 #define KXRT_INIT_WARM 0u   // apply the table only; bytes it passes over keep their values
-#define KXRT_INIT_COLD 1u   // clear the whole data area, then apply the table
+#define KXRT_INIT_COLD 1u   // clear the whole data area, then apply the table; in an online
+                            // change (see kxrt_online_change_begin) apply the table only
 
 // The version check (KX_fs_doesTargetVersionMatch): selector 1 compares the target version that
 // the host passes through the module with this runtime's target version, and the interface
@@ -64,7 +71,9 @@ KXAPI_API int32_t KX_CDECL kxrt_clock_advance_ns(int64_t ns);
 // The clock's current time in nanoseconds since its origin (not latched).
 KXAPI_API int64_t KX_CDECL kxrt_clock_now_ns(void);
 // Latches the current time for the cycle that is about to run; the timers read only the latched
-// time, so every timer of one cycle sees the same instant.
+// time, so every timer of one cycle sees the same instant. (The timers count on a time base that
+// each latch moves forward by the latched time's forward step: when the clock goes back, timing
+// holds until it moves forward again.)
 KXAPI_API void KX_CDECL kxrt_clock_latch(void);
 // The latched time, in nanoseconds and in TIME ticks (1/1193182 s, rounded down).
 KXAPI_API int64_t KX_CDECL kxrt_clock_latched_ns(void);
@@ -84,6 +93,19 @@ KXAPI_API int32_t KX_CDECL kxrt_register_entry_point(const EntryPointDescriptor*
 KXAPI_API int32_t KX_CDECL kxrt_unregister_entry_point(const EntryPointDescriptor* descriptor);
 KXAPI_API void KX_CDECL kxrt_unregister_all(void);
 
+// ---- online change ----------------------------------------------------------------------------
+// Declares an online change into the (registered) successor's data area: from begin to end, a
+// KX_fr_init2 with flag 1 on that area is the re-initialisation of the moved values: the table is
+// applied without clearing the area first. A host calls begin right before the new module's
+// KX_fr_CallReInitFunc (after registering the new entry point) and end right after it, whatever
+// it returned. Unregistering the successor ends the change too. Both refuse (non-zero) a
+// descriptor that is not registered.
+// Without the declaration the runtime still takes flag 1 for a re-initialisation when the last
+// KX_fr_move went into that area and no latch came since (a module that carries a move table
+// moves first), but a module without a move table needs the declaration.
+KXAPI_API int32_t KX_CDECL kxrt_online_change_begin(const EntryPointDescriptor* successor);
+KXAPI_API int32_t KX_CDECL kxrt_online_change_end(const EntryPointDescriptor* successor);
+
 // The message of the last call of this library that was refused on this thread ("" if none). A
 // later successful call leaves it in place.
 KXAPI_API const char* KX_CDECL kxrt_last_message(void);
@@ -95,15 +117,17 @@ typedef void(KX_CDECL* kxdbg_exit_handler)(void* user, EntryPointDescriptor* des
 
 // Installs the handler of the hook events (null handlers: events are counted and dropped). The
 // handler runs on the cycle's thread inside the hook call: while it has not returned, the cycle
-// is held there. Every hook call reads the handler afresh, so a handler may replace or clear
-// itself (or the other one) from inside a callback; the change applies from the next event.
+// is held there. Every hook call reads the handler afresh (one atomic load, no lock), so a handler
+// may replace or clear itself (or the other one) from inside a callback, and any thread may
+// replace it; the change applies from the next event. This call itself may lock and allocate
+// (a new handler record); the hooks never do.
 KXOPLCK_API void KX_CDECL kxdbg_set_handler(kxdbg_enter_handler enter, kxdbg_exit_handler exit,
                                             void* user);
 // Hook events that found no handler since the last kxdbg_set_handler call (or since load).
 KXOPLCK_API uint32_t KX_CDECL kxdbg_dropped_event_count(void);
 
-// Error information of the calling thread's running cycle. kxdbg_begin_cycle clears it and the
-// cycle's error count; the host calls it before each cycle.
+// Error information of the running cycle (one per process; see the threading rule above).
+// kxdbg_begin_cycle clears it and the cycle's error count; the host calls it before each cycle.
 KXOPLCK_API void KX_CDECL kxdbg_begin_cycle(void);
 KXOPLCK_API int32_t KX_CDECL kxdbg_error_code(void);     // the recorded code, 0 when none
 KXOPLCK_API int32_t KX_CDECL kxdbg_error_detail(void);

@@ -26,12 +26,27 @@ struct Arguments {
   std::vector<std::string> plotVars;
   std::string plotSize;
   std::vector<std::string> replacements;
+  bool reloadOnChange = false;
+  std::vector<std::string> forces;
+  std::string modbus;
+  std::string modbusMap;
+  bool modbusReadOnly = false;
+  std::string modbusMaxClients;
+  std::string modbusIdleTimeout;
+  bool csv = false;
+  std::string http;
+  std::string httpToken;
+  bool httpReadOnly = false;
   std::string script;
   // Which of the options were given at all (an empty value is then an error, not "not given").
   bool symbolsGiven = false;
   bool traceGiven = false;
   bool plotGiven = false;
   bool varsGiven = false;
+  bool modbusGiven = false;
+  bool modbusMapGiven = false;
+  bool httpGiven = false;
+  bool httpTokenGiven = false;
 };
 
 }  // namespace softplc

@@ -19,7 +19,7 @@ constexpr const char* kExitCodes =
     "its cycle not reached: the old module ran on; 4 the run was interrupted (Ctrl-C, SIGTERM,\n"
     "SIGHUP) after the cycle in progress, with its trace complete and its report printed.";
 
-constexpr const char* kCommands = "info, vars, run, debug, help";
+constexpr const char* kCommands = "info, vars, run, debug, modbus-map, help";
 
 void add_set_option(CLI::App* command, Arguments& args) {
   command
@@ -96,7 +96,6 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
                   "The variables to draw and to add to the trace, comma-separated (default: the program's outputs "
                   "that change)")
       ->type_name("A,B,...")
-      ->delimiter(',')
       ->each([&args](const std::string&) { args.varsGiven = true; });
   run->add_option("--plot-size", args.plotSize, "Size of the picture in pixels (default 1000x600)")->type_name("WxH");
   run->add_option("--replace-at", args.replacements,
@@ -105,6 +104,41 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       ->expected(1)
       ->allow_extra_args(false)
       ->take_all();
+  run->add_flag("--reload-on-change", args.reloadOnChange,
+                "Watch the module file; once a new version has settled (0.5 s without change), change to it online "
+                "between two cycles");
+  run->add_option("--force", args.forces,
+                  "Force a variable: written before every cycle (and after it when the program writes it), for the "
+                  "whole run (repeatable)")
+      ->type_name("NAME=VALUE")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->take_all();
+  run->add_option("--modbus", args.modbus,
+                  "Serve the variables over Modbus TCP while running (address 127.0.0.1 unless given); a simulated "
+                  "clock then keeps pace with real time")
+      ->type_name("[ADDRESS:]PORT")
+      ->each([&args](const std::string&) { args.modbusGiven = true; });
+  run->add_option("--modbus-map", args.modbusMap, "The Modbus register map, CSV as 'softplc modbus-map --csv' prints")
+      ->type_name("FILE.csv")
+      ->each([&args](const std::string&) { args.modbusMapGiven = true; });
+  run->add_flag("--modbus-read-only", args.modbusReadOnly, "Refuse every Modbus write");
+  run->add_option("--modbus-max-clients", args.modbusMaxClients,
+                  "Modbus clients served at once, 1 to 256 (default 16); further connections are closed")
+      ->type_name("N");
+  run->add_option("--modbus-idle-timeout", args.modbusIdleTimeout,
+                  "Disconnect a Modbus client that sends no request for TIME (default 60s, 0: never)")
+      ->type_name("TIME");
+  run->add_option("--http", args.http,
+                  "Serve the web view and its JSON API while running (address 127.0.0.1 unless given); a simulated "
+                  "clock then keeps pace with real time")
+      ->type_name("[ADDRESS:]PORT")
+      ->each([&args](const std::string&) { args.httpGiven = true; });
+  run->add_option("--http-token", args.httpToken,
+                  "Writes from other than loopback need 'Authorization: Bearer TOKEN'")
+      ->type_name("TOKEN")
+      ->each([&args](const std::string&) { args.httpTokenGiven = true; });
+  run->add_flag("--http-read-only", args.httpReadOnly, "Refuse every write through the web view");
 
   CLI::App* debug = app.add_subcommand(
       "debug", "Run the cycles under a command prompt: breakpoints, stepping through the debug events, variables");
@@ -120,8 +154,16 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       "watch, unwatch, expect, events, local, help, quit ('help' at the prompt explains them). The end of\n"
       "the input quits.");
 
+  CLI::App* modbusMap = app.add_subcommand("modbus-map", "Print the Modbus register map of the module");
+  modbusMap->add_option("MODULE", args.module, moduleHelp);
+  modbusMap->add_flag("--csv", args.csv, "As CSV: name,table,address,count,type,access");
+  modbusMap->add_option("--modbus-map", args.modbusMap, "Check and print a user's map instead of the generated one")
+      ->type_name("FILE.csv")
+      ->each([&args](const std::string&) { args.modbusMapGiven = true; });
+  add_symbols_option(modbusMap, args);
+
   CLI::App* help = app.add_subcommand("help", "Print this help, or the help of COMMAND");
-  help->add_option("COMMAND", args.helpTopic, "info, vars, run or debug");
+  help->add_option("COMMAND", args.helpTopic, "info, vars, run, debug or modbus-map");
 
   if (argc <= 1) {
     out << main_help(app);
@@ -130,7 +172,8 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   // An unknown command gets its own message rather than a parser complaint about extra arguments.
   if (argv[1][0] != '-') {
     const std::string command = argv[1];
-    if (command != "info" && command != "vars" && command != "run" && command != "debug" && command != "help") {
+    if (command != "info" && command != "vars" && command != "run" && command != "debug" && command != "modbus-map" &&
+        command != "help") {
       return report_error(usage_error("unknown command '" + command + "' (commands: " + kCommands + ")"), err);
     }
   }
@@ -138,7 +181,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    for (CLI::App* command : {info, vars, run, debug}) {
+    for (CLI::App* command : {info, vars, run, debug, modbusMap}) {
       if (command->parsed()) {
         out << command->help();
         return kExitOk;
@@ -155,7 +198,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       out << main_help(app);
       return kExitOk;
     }
-    for (CLI::App* command : {info, vars, run, debug}) {
+    for (CLI::App* command : {info, vars, run, debug, modbusMap}) {
       if (command->get_name() == args.helpTopic) {
         out << command->help();
         return kExitOk;
@@ -167,6 +210,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   if (info->parsed()) return command_info(args, out, err);
   if (vars->parsed()) return command_vars(args, out, err);
   if (debug->parsed()) return command_debug(args, out, err);
+  if (modbusMap->parsed()) return command_modbus_map(args, out, err);
   return command_run(args, out, err);
 }
 

@@ -24,5 +24,6 @@ int command_info(const Arguments& args, std::ostream& out, std::ostream& err);
 int command_vars(const Arguments& args, std::ostream& out, std::ostream& err);
 int command_run(const Arguments& args, std::ostream& out, std::ostream& err);
 int command_debug(const Arguments& args, std::ostream& out, std::ostream& err);
+int command_modbus_map(const Arguments& args, std::ostream& out, std::ostream& err);
 
 }  // namespace softplc

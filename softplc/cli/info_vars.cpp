@@ -4,6 +4,7 @@
 
 #include "softplc/cli/commands.h"
 #include "softplc/cli/run_options.h"
+#include "softplc/live/modbus/modbus_channel.h"
 #include "softplc/symbols/symbol_file.h"
 #include "softplc/target/plc.h"
 
@@ -103,6 +104,19 @@ int command_vars(const Arguments& args, std::ostream& out, std::ostream& err) {
         << padded(std::string(type_name(variable.type)), 4) << "  "
         << padded(std::string(direction_name(variable.direction)), 9) << "  " << variable.name << "\n";
   }
+  return kExitOk;
+}
+
+int command_modbus_map(const Arguments& args, std::ostream& out, std::ostream& err) {
+  auto path = module_path(args.module);
+  if (!path) return report_error(path.error(), err);
+  SymbolSource source;
+  if (args.symbolsGiven) source.file = args.symbols;
+  auto plc = load_plc(*path, source);
+  if (!plc) return report_error(plc.error(), err);
+  std::optional<std::filesystem::path> mapFile;
+  if (args.modbusMapGiven) mapFile = args.modbusMap;
+  if (auto status = print_modbus_map(**plc, mapFile, args.csv, out); !status) return report_error(status.error(), err);
   return kExitOk;
 }
 

@@ -8,9 +8,12 @@
 #include "softplc/cli/commands.h"
 #include "softplc/cli/run_options.h"
 #include "softplc/engine/interrupt.h"
+#include "softplc/live/exchange.h"
+#include "softplc/live/status.h"
 #include "softplc/observe/error_tally.h"
 #include "softplc/observe/event_printer.h"
 #include "softplc/observe/plot.h"
+#include "softplc/observe/reload_on_change.h"
 #include "softplc/observe/statistics.h"
 #include "softplc/observe/trace_observer.h"
 #include "softplc/util/process.h"
@@ -23,6 +26,7 @@ namespace {
 struct Prepared {
   std::unique_ptr<Plc> plc;
   std::vector<Assignment> sets;
+  std::vector<Assignment> forces;
   std::vector<Variable> extras;   // --vars
 };
 
@@ -31,13 +35,15 @@ Result<Prepared> prepare(const RunOptions& options) {
   if (!plc) return plc.error();
   auto sets = resolve_sets(**plc, options.sets);
   if (!sets) return sets.error();
+  auto forces = resolve_forces(**plc, options.forces);
+  if (!forces) return forces.error();
   auto extras = resolve_list(**plc, options.vars);
   if (!extras) return extras.error();
   if (options.plot && extras->empty() && (*plc)->symbols() == nullptr) {
     return usage_error("--plot without --vars draws the program's outputs, but " + (*plc)->symbols_note() +
                        "; name what to draw with --vars, e.g. --vars @16:INT");
   }
-  return Prepared{std::move(plc).value(), std::move(sets).value(), std::move(extras).value()};
+  return Prepared{std::move(plc).value(), std::move(sets).value(), std::move(forces).value(), std::move(extras).value()};
 }
 
 std::string module_line(const Plc& plc) {
@@ -90,11 +96,44 @@ PlotRequest plot_request(const RunOptions& options, const Engine& engine, const 
   return request;
 }
 
+// The live channels the options ask for, made (and their options checked) before the first cycle.
+Result<std::vector<std::unique_ptr<LiveChannel>>> make_channels(const RunOptions& options, const Plc& plc,
+                                                                Exchange& exchange, const RunStatus& status) {
+  std::vector<std::unique_ptr<LiveChannel>> channels;
+  if (options.modbus) {
+    auto channel = make_modbus_channel(*options.modbus, plc, exchange, status);
+    if (!channel) return channel.error();
+    channels.push_back(std::move(channel).value());
+  }
+  if (options.http) {
+    auto channel = make_http_channel(*options.http, plc, exchange, status);
+    if (!channel) return channel.error();
+    channels.push_back(std::move(channel).value());
+  }
+  return channels;
+}
+
+// Stops the channels however the run ends.
+class ChannelsRunning {
+ public:
+  explicit ChannelsRunning(std::vector<std::unique_ptr<LiveChannel>>& channels) : channels_(channels) {}
+  ~ChannelsRunning() { stop(); }
+  ChannelsRunning(const ChannelsRunning&) = delete;
+  ChannelsRunning& operator=(const ChannelsRunning&) = delete;
+  void stop() {
+    for (auto& channel : channels_) channel->stop();
+  }
+
+ private:
+  std::vector<std::unique_ptr<LiveChannel>>& channels_;
+};
+
 }  // namespace
 
 int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   auto options = run_options(args);
   if (!options) return report_error(options.error(), err);
+  if (auto outputs = check_outputs(*options); !outputs) return report_error(outputs.error(), err);
   auto path = module_path(args.module);
   if (!path) return report_error(path.error(), err);
   options->module = *path;
@@ -111,6 +150,9 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   EngineOptions engineOptions;
   engineOptions.clock = options->realtime ? ClockKind::RealTime : ClockKind::Simulated;
   engineOptions.deadlines.periodNs = options->periodNs;
+  // A simulated clock runs as fast as the machine allows; with a live channel it keeps pace with
+  // real time, so that the outside sees the program as it would run.
+  engineOptions.paced = options->live();
   Engine engine(std::move(prepared->plc), engineOptions);
 
   // The variables the host keeps: the program's (trace and report), then the --vars that are not
@@ -147,6 +189,13 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   if (auto status = engine.plc().initialise(options->startMode); !status) return report_error(status.error(), err);
   if (auto status = write_assignments(engine.plc(), prepared->sets); !status) return report_error(status.error(), err);
 
+  // First: forces are renewed after each cycle before anybody else reads the data area.
+  std::optional<Exchange> exchange;
+  if (options->live() || !prepared->forces.empty()) {
+    engine.observe(exchange.emplace(engine));
+    exchange->set_log(&out, &err);
+    for (const Assignment& force : prepared->forces) exchange->force_now(force.variable, force.bytes);
+  }
   ErrorTally errors;
   engine.observe(errors);
   std::optional<EventPrinter> printer;
@@ -155,16 +204,42 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   if (writer) engine.observe(trace.emplace(*writer, columns));
   ChangeSchedule schedule(options->replacements, out, err);
   engine.observe(schedule);
+  std::optional<ReloadOnChange> reload;
+  if (options->reloadOnChange) engine.observe(reload.emplace(options->module, out, err));
   // Last: the statistics count the work of the other observers into each cycle.
   std::optional<StatsObserver> stats;
-  if (options->realtime || options->stats || options->statsEveryNs) {
+  const bool showStats = options->realtime || options->stats || options->statsEveryNs;
+  if (showStats || options->live()) {
     engine.observe(stats.emplace(out, options->periodNs, options->realtime, options->statsEveryNs));
+  }
+  std::optional<RunStatus> runStatus;
+  std::vector<std::unique_ptr<LiveChannel>> channels;
+  if (options->live()) {
+    engine.observe(runStatus.emplace(engine, errors, *stats));
+    auto made = make_channels(*options, engine.plc(), *exchange, *runStatus);
+    if (!made) return report_error(made.error(), err);
+    channels = std::move(made).value();
   }
 
   InterruptGuard interruptions;
-  if (auto status = engine.start(); !status) return report_error(status.error(), err);
+  if (auto started = engine.start(); !started) return report_error(started.error(), err);
+  if (reload) {
+    auto watching = reload->start();
+    if (!watching) return report_error(watching.error(), err);
+    out << *watching << "\n" << std::flush;
+  }
+  ChannelsRunning running(channels);
+  if (exchange) exchange->publish_initial();
+  for (auto& channel : channels) {
+    auto listening = channel->start();
+    if (!listening) return report_error(listening.error(), err);
+    out << *listening << "\n" << std::flush;
+  }
   const Status ran = engine.run(options->limit);
   printer.reset();
+  if (runStatus) runStatus->refresh(engine);
+  running.stop();
+  if (exchange) exchange->end();
   if (trace) trace->close();
   schedule.finish(engine.cycles());
   const char* signal = interrupting_signal();
@@ -182,8 +257,22 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
     out << held.variable.name << " = "
         << (value ? format_for_people(held.variable.type, value->view(), engine.plc().ticks_per_second()) : "?") << "\n";
   }
+  if (exchange) {
+    for (const Force& force : exchange->forces()) {
+      out << "forced: " << force.variable.name << " = "
+          << format_for_people(force.variable.type, force.value.view(), engine.plc().ticks_per_second()) << "\n";
+    }
+    for (const std::string& name : exchange->take_dropped_forces()) {
+      out << "forced: " << name << " released by the online change (the new module has no such variable)\n";
+    }
+  }
   out << errors.report();
-  if (stats) out << stats->report();
+  if (stats && showStats) out << stats->report();
+  for (const auto& channel : channels) out << channel->report();
+  if (reload) {
+    out << "reloads: " << reload->made() << " made, " << reload->refused() << " refused; running "
+        << engine.plc().module().name() << "\n";
+  }
   if (schedule.planned() != 0) {
     out << "online changes: " << schedule.made() << " made, " << schedule.not_made() << " not made; running "
         << engine.plc().module().name() << "\n";

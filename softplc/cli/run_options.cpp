@@ -1,6 +1,9 @@
 #include "softplc/cli/run_options.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <charconv>
 #include <limits>
 
@@ -49,6 +52,61 @@ Result<Replacement> parse_replacement(const std::string& text) {
   return Replacement{cycle, std::filesystem::path(text.substr(colon + 1))};
 }
 
+// Modbus and the web view.
+Status run_live(const Arguments& args, RunOptions& options) {
+  if (args.modbusGiven) {
+    auto address = parse_listen_address(args.modbus, "--modbus");
+    if (!address) return address.error();
+    ModbusOptions modbus;
+    modbus.address = *address;
+    modbus.readOnly = args.modbusReadOnly;
+    if (args.modbusMapGiven) {
+      if (args.modbusMap.empty()) return usage_error("--modbus-map needs a file name");
+      modbus.mapFile = std::filesystem::path(args.modbusMap);
+    }
+    if (!args.modbusMaxClients.empty()) {
+      unsigned clients = 0;
+      const std::string& text = args.modbusMaxClients;
+      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), clients);
+      if (ec != std::errc() || end != text.data() + text.size() || clients < 1 || clients > 256) {
+        return usage_error("--modbus-max-clients expects a number from 1 to 256, got '" + text + "'");
+      }
+      modbus.maxClients = clients;
+    }
+    if (!args.modbusIdleTimeout.empty()) {
+      auto ns = args.modbusIdleTimeout == "0" ? Result<int64_t>(0) : parse_duration_ns(args.modbusIdleTimeout);
+      if (!ns) return usage_error("--modbus-idle-timeout: " + ns.error().message);
+      modbus.idleTimeout = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::nanoseconds(*ns));
+      if (*ns != 0 && modbus.idleTimeout.count() == 0) modbus.idleTimeout = std::chrono::milliseconds(1);
+    }
+    options.modbus = modbus;
+  } else if (args.modbusMapGiven || args.modbusReadOnly || !args.modbusMaxClients.empty() ||
+             !args.modbusIdleTimeout.empty()) {
+    const char* option = args.modbusMapGiven            ? "--modbus-map"
+                         : args.modbusReadOnly          ? "--modbus-read-only"
+                         : !args.modbusMaxClients.empty() ? "--modbus-max-clients"
+                                                          : "--modbus-idle-timeout";
+    return usage_error(std::string(option) + " needs --modbus");
+  }
+  if (args.httpGiven) {
+    auto address = parse_listen_address(args.http, "--http");
+    if (!address) return address.error();
+    HttpOptions http;
+    http.address = *address;
+    http.readOnly = args.httpReadOnly;
+    http.token = args.httpToken;
+    if (args.httpTokenGiven && http.token.empty()) return usage_error("--http-token needs a token");
+    options.http = http;
+  } else if (args.httpTokenGiven || args.httpReadOnly) {
+    return usage_error(std::string(args.httpTokenGiven ? "--http-token" : "--http-read-only") + " needs --http");
+  }
+  if (options.modbus && options.http && options.modbus->address.port == options.http->address.port &&
+      options.modbus->address.host == options.http->address.host) {
+    return usage_error("--modbus and --http cannot listen on the same address " + options.http->address.text());
+  }
+  return ok_status();
+}
+
 Status run_schedule(const Arguments& args, RunOptions& options) {
   for (const std::string& text : args.replacements) {
     auto replacement = parse_replacement(text);
@@ -93,9 +151,18 @@ Status run_outputs(const Arguments& args, RunOptions& options) {
   if (!args.plotSize.empty() && !options.plot) return usage_error("--plot-size needs --plot");
   if (args.varsGiven) {
     if (!options.plot && !options.tracePath) return usage_error("--vars needs --plot or --trace");
-    for (const std::string& name : args.plotVars) {
-      if (name.empty()) return usage_error("--vars: an empty name in the list (names are separated by single commas)");
-      options.vars.push_back(name);
+    for (const std::string& list : args.plotVars) {
+      std::size_t begin = 0;
+      for (;;) {
+        const std::size_t comma = list.find(',', begin);
+        const std::string name = list.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
+        if (name.empty()) {
+          return usage_error("--vars: an empty name in '" + list + "' (names are separated by single commas)");
+        }
+        options.vars.push_back(name);
+        if (comma == std::string::npos) break;
+        begin = comma + 1;
+      }
     }
     if (options.vars.empty()) return usage_error("--vars needs at least one name");
   }
@@ -149,16 +216,24 @@ Result<RunOptions> run_options(const Arguments& args) {
   options.startMode = args.warm ? 1 : 0;
   options.events = args.events;
   options.sets = args.sets;
+  options.forces = args.forces;
+  options.reloadOnChange = args.reloadOnChange;
   if (auto status = run_outputs(args, options); !status) return status.error();
+  if (auto status = run_live(args, options); !status) return status.error();
   if (auto status = run_schedule(args, options); !status) return status.error();
   return options;
 }
 
-Result<std::vector<Assignment>> resolve_sets(const Plc& plc, const std::vector<std::string>& sets) {
+namespace {
+
+Result<std::vector<Assignment>> resolve_assignments(const Plc& plc, const std::vector<std::string>& texts,
+                                                    const char* option) {
   std::vector<Assignment> assignments;
-  for (const std::string& set : sets) {
+  for (const std::string& set : texts) {
     const auto equals = set.find('=');
-    if (equals == std::string::npos || equals == 0) return usage_error("--set expects NAME=VALUE, got '" + set + "'");
+    if (equals == std::string::npos || equals == 0) {
+      return usage_error(std::string(option) + " expects NAME=VALUE, got '" + set + "'");
+    }
     auto variable = plc.variable(std::string_view(set).substr(0, equals));
     if (!variable) return variable.error();
     auto value = parse_value(variable->type, std::string_view(set).substr(equals + 1));
@@ -168,6 +243,73 @@ Result<std::vector<Assignment>> resolve_sets(const Plc& plc, const std::vector<s
     assignments.push_back({*variable, *bytes});
   }
   return assignments;
+}
+
+}  // namespace
+
+namespace {
+
+// Whether a file can be written at `path`: its folder exists and a file may be created there. A file
+// this check creates is removed again.
+Status check_writable(const std::filesystem::path& path, const char* what) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    return runtime_error("cannot write " + std::string(what) + " " + path.string() + ": it is a directory");
+  }
+  const bool existed = std::filesystem::exists(path, ec);
+  errno = 0;
+  std::FILE* file =
+#if defined(_WIN32)
+      _wfopen(path.c_str(), L"ab");
+#else
+      std::fopen(path.c_str(), "ab");
+#endif
+  if (file == nullptr) {
+    const int error = errno;
+    return runtime_error("cannot write " + std::string(what) + " " + path.string() +
+                         (error != 0 ? std::string(": ") + std::strerror(error) : std::string()));
+  }
+  std::fclose(file);
+  if (!existed) std::filesystem::remove(path, ec);
+  return ok_status();
+}
+
+}  // namespace
+
+Status check_outputs(const RunOptions& options) {
+  if (options.tracePath && options.plot) {
+    std::error_code a, b;
+    const auto trace = std::filesystem::weakly_canonical(std::filesystem::absolute(*options.tracePath), a);
+    const auto plot = std::filesystem::weakly_canonical(std::filesystem::absolute(options.plot->path), b);
+    if (!a && !b && trace == plot) {
+      return usage_error("--trace and --plot name the same file " + options.tracePath->string() +
+                         ": the picture would overwrite the trace");
+    }
+  }
+  if (options.tracePath) {
+    if (auto status = check_writable(*options.tracePath, "trace file"); !status) return status;
+  }
+  if (options.plot) {
+    if (auto status = check_writable(options.plot->path, "plot file"); !status) return status;
+  }
+  return ok_status();
+}
+
+Result<std::vector<Assignment>> resolve_sets(const Plc& plc, const std::vector<std::string>& sets) {
+  return resolve_assignments(plc, sets, "--set");
+}
+
+Result<std::vector<Assignment>> resolve_forces(const Plc& plc, const std::vector<std::string>& forces) {
+  auto resolved = resolve_assignments(plc, forces, "--force");
+  if (!resolved) return resolved;
+  for (std::size_t i = 0; i < resolved->size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if ((*resolved)[i].variable.offset == (*resolved)[j].variable.offset) {
+        return usage_error("--force: " + (*resolved)[i].variable.name + " is forced twice");
+      }
+    }
+  }
+  return resolved;
 }
 
 Status write_assignments(Plc& plc, const std::vector<Assignment>& assignments) {

@@ -12,6 +12,8 @@
 
 #include "softplc/cli/arguments.h"
 #include "softplc/engine/engine.h"
+#include "softplc/live/http/http_channel.h"
+#include "softplc/live/modbus/modbus_channel.h"
 #include "softplc/observe/change_schedule.h"
 #include "softplc/target/plc.h"
 #include "softplc/util/values.h"
@@ -39,6 +41,11 @@ struct RunOptions {
   std::optional<PlotOptions> plot;
   std::vector<std::string> vars;               // what the plot draws / the trace adds
   std::vector<Replacement> replacements;       // in cycle order, at most one per cycle
+  bool reloadOnChange = false;
+  std::vector<std::string> forces;             // NAME=VALUE, resolved against the module
+  std::optional<ModbusOptions> modbus;
+  std::optional<HttpOptions> http;
+  bool live() const { return modbus || http; }
 };
 
 // A value to write into a variable before the first cycle.
@@ -52,9 +59,16 @@ Result<std::filesystem::path> module_path(const std::string& given);
 
 Result<RunOptions> run_options(const Arguments& args);
 
+// Checks the files the run will write before anything runs: each can be created where it is named,
+// and no two outputs are the same file.
+Status check_outputs(const RunOptions& options);
+
 // The --set texts as assignments to the attached module's variables: every name known, every value
 // of its variable's type; nothing is written.
 Result<std::vector<Assignment>> resolve_sets(const Plc& plc, const std::vector<std::string>& sets);
+
+// The --force texts (NAME=VALUE) as assignments, checked as --set's are.
+Result<std::vector<Assignment>> resolve_forces(const Plc& plc, const std::vector<std::string>& forces);
 
 // Writes the assignments (all were checked and encoded before).
 Status write_assignments(Plc& plc, const std::vector<Assignment>& assignments);

@@ -6,6 +6,7 @@
 
 #include "softplc/debug/session_impl.h"
 #include "softplc/engine/engine.h"
+#include "softplc/observe/change_schedule.h"
 #include "softplc/symbols/names.h"
 #include "softplc/symbols/variable_spec.h"
 
@@ -160,6 +161,10 @@ std::span<const Command> Session::commands() {
        "the global hook switch; while off (and local off) the module makes no hook calls: no breakpoint fires", 0, 1,
        &Session::cmd_events},
       {"local", "", "local [on|off]", "the entry points' own hook switches (localDebugFlag)", 0, 1, &Session::cmd_local},
+      {"change", "", "change MODULE",
+       "online change between two cycles: MODULE (with its symbol file) replaces the running module and takes over "
+       "its values; watches follow their variables by name",
+       1, 1, &Session::cmd_change},
       {"help", "h", "help [COMMAND]", "the commands, or one command", 0, 1, &Session::cmd_help},
       {"quit", "q", "quit", "end the session (a held cycle runs out first, without stops)", 0, 0, &Session::cmd_quit},
   };
@@ -449,6 +454,28 @@ Flow Session::cmd_local(const std::vector<std::string>& args) {
   } else {
     message("local off, and events are off: the module makes no hook calls, so no breakpoint can fire");
   }
+  return Flow::Stay;
+}
+
+Flow Session::cmd_change(const std::vector<std::string>& args) {
+  if (inCycle_) return refuse("a cycle is held here; an online change comes between two cycles: 'cycle' first");
+  auto change = engine_.change_module(args[0]);
+  if (!change) return refuse("online change to " + args[0] + " refused, " + plc().module().name() + " keeps running: " +
+                             change.error().message);
+  out_ << describe_change(*change, cycle_);
+  places_ = PlaceResolver(symbols());
+  // Watches follow their variables by name into the new module.
+  std::vector<Watch> kept;
+  for (Watch& watch : watches_) {
+    auto now = variable(watch.variable.name);
+    if (now && now->type == watch.variable.type) {
+      watch.variable = *now;
+      kept.push_back(std::move(watch));
+    } else {
+      message("no longer watching " + watch.variable.name + ": " + plc().module().name() + " has no such variable");
+    }
+  }
+  watches_ = std::move(kept);
   return Flow::Stay;
 }
 

@@ -66,6 +66,7 @@ class Session {
   Flow cmd_expect(const std::vector<std::string>& args);
   Flow cmd_events(const std::vector<std::string>& args);
   Flow cmd_local(const std::vector<std::string>& args);
+  Flow cmd_change(const std::vector<std::string>& args);
   Flow cmd_help(const std::vector<std::string>& args);
   Flow cmd_quit(const std::vector<std::string>& args);
 

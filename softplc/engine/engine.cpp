@@ -49,6 +49,7 @@ HeldVariable& Engine::hold(const Variable& variable) {
 Status Engine::start() {
   const int32_t source = realtime() ? KXRT_CLOCK_MONOTONIC : KXRT_CLOCK_SIMULATED;
   if (kxrt_clock_select(source) != 0) return runtime_error(runtime_failure("the runtime refused the clock"));
+  steadyOrigin_ = steady_ns();
   return ok_status();
 }
 
@@ -81,6 +82,10 @@ Result<bool> Engine::run_cycle(const RunLimit& limit) {
     }
     due = static_cast<int64_t>(deadline_) * period;
   } else {
+    if (options_.paced) {
+      pacer_.wait_until_steady(steadyOrigin_, static_cast<int64_t>(index) * period, stop_);
+      if (stop_requested()) return false;
+    }
     if (index > 0 && kxrt_clock_advance_ns(period) != 0) {
       return runtime_error(runtime_failure("the runtime refused to advance the clock"));
     }

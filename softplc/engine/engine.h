@@ -35,6 +35,10 @@ struct SkipLateDeadlines {
 struct EngineOptions {
   ClockKind clock = ClockKind::Simulated;
   SkipLateDeadlines deadlines;
+  // Simulated clock: start cycle k no earlier than k × period of real time after the start, so that
+  // the outside (a live channel) sees the program at the pace of its clock. The times the cycles
+  // read stay the simulated ones.
+  bool paced = false;
   int64_t period_ns() const { return deadlines.periodNs; }
 };
 
@@ -123,6 +127,7 @@ class Engine {
   uint64_t cycles_ = 0;
   uint64_t deadline_ = 0;   // index of the next cycle's deadline: due at deadline_ × period
   std::optional<int64_t> firstTimeNs_;
+  int64_t steadyOrigin_ = 0;
   int64_t lastTimeNs_ = 0;
 };
 

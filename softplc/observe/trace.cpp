@@ -49,7 +49,6 @@ Result<TraceWriter> TraceWriter::create(const std::filesystem::path& path, std::
   writer.buffer_ = "time_s";
   for (const std::string& column : columns) writer.buffer_ += "," + column;
   writer.buffer_ += '\n';
-  if (auto status = writer.flush(); !status) return status.error();
   return writer;
 }
 
@@ -107,10 +106,10 @@ void TraceWriter::add(ValueType type, const uint8_t* bytes) {
 
 void TraceWriter::add_empty() { buffer_ += ','; }
 
-Status TraceWriter::end_row() {
+Status TraceWriter::end_row(bool writeNow) {
   buffer_ += '\n';
   ++rowsBuffered_;
-  if (buffer_.size() >= kChunk) return flush();
+  if (writeNow || buffer_.size() >= kChunk) return flush();
   return ok_status();
 }
 

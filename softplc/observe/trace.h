@@ -34,7 +34,8 @@ class TraceWriter {
   void begin_row(int64_t timeNs);
   void add(ValueType type, const uint8_t* bytes);
   void add_empty();
-  Status end_row();
+  // Ends the row; the rows are written out in chunks, or now when `writeNow`.
+  Status end_row(bool writeNow = false);
 
   // Writes what is buffered and closes the file; reports a write that failed on the way.
   Status close();

@@ -44,7 +44,9 @@ void TraceObserver::after_cycle(Engine& engine, const CycleInfo& cycle) {
     writer_.add(held.variable.type, bytes);
     note(i, bytes, held.variable.size(), firstRow);
   }
-  if (auto status = writer_.end_row(); !status) fail(engine, status.error(), cycle.index);
+  const bool writeNow = engine.realtime() && cycle.timeNs - writtenAt_ >= 1'000'000'000;
+  if (writeNow) writtenAt_ = cycle.timeNs;
+  if (auto status = writer_.end_row(writeNow); !status) fail(engine, status.error(), cycle.index);
 }
 
 void TraceObserver::close() {

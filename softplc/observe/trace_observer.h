@@ -34,6 +34,7 @@ class TraceObserver : public CycleObserver {
   std::vector<std::array<uint8_t, 8>> first_;   // each column's value in the first row
   std::vector<bool> changed_;
   std::optional<Error> failure_;
+  int64_t writtenAt_ = 0;   // real time: the rows reach the file at least once a second
 };
 
 }  // namespace softplc

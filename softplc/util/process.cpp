@@ -1,6 +1,8 @@
 #include "softplc/util/process.h"
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -8,7 +10,9 @@
 
 #if defined(_WIN32)
 #include <process.h>
+#include <windows.h>
 #else
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,7 +54,9 @@ int process_id() {
 }  // namespace
 
 Result<int> run_program(const std::string& program, const std::vector<std::string>& arguments,
-                        const std::string& missingHint) {
+                        const std::string& missingHint, std::chrono::milliseconds timeout) {
+  const std::string tooLong = program + " did not finish within " + std::to_string(timeout.count() / 1000) +
+                              " s and was stopped";
 #if defined(_WIN32)
   std::vector<std::string> texts{windows_argument(program)};
   for (const std::string& argument : arguments) texts.push_back(windows_argument(argument));
@@ -58,12 +64,22 @@ Result<int> run_program(const std::string& program, const std::vector<std::strin
   for (const std::string& text : texts) argv.push_back(text.c_str());
   argv.push_back(nullptr);
   errno = 0;
-  const intptr_t status = _spawnvp(_P_WAIT, program.c_str(), argv.data());
-  if (status == -1) {
+  const intptr_t handle = _spawnvp(_P_NOWAIT, program.c_str(), argv.data());
+  if (handle == -1) {
     if (errno == ENOENT) return runtime_error(program + " not found" + missingHint);
     return runtime_error("cannot start " + program + ": " + std::strerror(errno));
   }
-  return static_cast<int>(status);
+  const HANDLE process = reinterpret_cast<HANDLE>(handle);
+  if (WaitForSingleObject(process, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+    return runtime_error(tooLong);
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  return static_cast<int>(code);
 #else
   std::vector<std::string> texts{program};
   texts.insert(texts.end(), arguments.begin(), arguments.end());
@@ -74,9 +90,19 @@ Result<int> run_program(const std::string& program, const std::vector<std::strin
   const int error = posix_spawnp(&child, program.c_str(), nullptr, nullptr, argv.data(), environ);
   if (error == ENOENT) return runtime_error(program + " not found" + missingHint);
   if (error != 0) return runtime_error("cannot start " + program + ": " + std::strerror(error));
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   int status = 0;
-  while (waitpid(child, &status, 0) == -1) {
-    if (errno != EINTR) return runtime_error("lost track of " + program + ": " + std::strerror(errno));
+  for (;;) {
+    const pid_t done = waitpid(child, &status, WNOHANG);
+    if (done == child) break;
+    if (done == -1 && errno != EINTR) return runtime_error("lost track of " + program + ": " + std::strerror(errno));
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(child, SIGKILL);
+      while (waitpid(child, &status, 0) == -1 && errno == EINTR) {
+      }
+      return runtime_error(tooLong);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);

@@ -2,6 +2,7 @@
 // themselves.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -11,10 +12,11 @@
 namespace softplc {
 
 // Runs `program` (looked up in PATH) with `arguments`, with the host's standard streams, and waits
-// for it. The result is its exit status; a program that cannot be found gives an error saying so,
-// `missingHint` appended (e.g. how to install it).
+// for it, at most `timeout` (then it is stopped and the result is an error). The result is its
+// exit status; a program that cannot be found gives an error saying so, `missingHint` appended
+// (e.g. how to install it).
 Result<int> run_program(const std::string& program, const std::vector<std::string>& arguments,
-                        const std::string& missingHint);
+                        const std::string& missingHint, std::chrono::milliseconds timeout);
 
 // A file name in the system's temporary folder, unique to this process; the file (if it was
 // created) is removed when the object goes.

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <system_error>
@@ -28,17 +29,6 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 std::string quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
-struct Unit {
-  std::string_view name;
-  int64_t ns;
-};
-
-// Longer spellings first, so that "ms" and "min" are not read as "m".
-constexpr Unit kUnits[] = {
-    {"min", 60'000'000'000LL}, {"ms", 1'000'000LL}, {"us", 1'000LL}, {"ns", 1LL},
-    {"d", 86'400'000'000'000LL}, {"h", 3'600'000'000'000LL}, {"m", 60'000'000'000LL}, {"s", 1'000'000'000LL},
-};
-
 // Digits with single underscores between them (IEC style); returns the digits alone.
 bool take_digits(std::string_view& rest, std::string& digits) {
   digits.clear();
@@ -58,7 +48,40 @@ bool take_digits(std::string_view& rest, std::string& digits) {
 
 }  // namespace
 
-Result<int64_t> parse_duration_ns(std::string_view text, bool allowNegative) {
+namespace {
+
+struct Unit {
+  std::string_view name;
+  uint64_t seconds;   // a whole number of seconds, or
+  uint64_t nanos;     // a fraction of a second in nanoseconds
+};
+
+// Longer spellings first, so that "ms" and "min" are not read as "m".
+constexpr Unit kUnits[] = {
+    {"min", 60, 0}, {"ms", 0, 1'000'000}, {"us", 0, 1'000}, {"ns", 0, 1},
+    {"d", 86'400, 0}, {"h", 3'600, 0}, {"m", 60, 0}, {"s", 1, 0},
+};
+
+constexpr uint64_t kNsPerSecond = 1'000'000'000;
+
+// Adds whole seconds and nanoseconds to a duration; false when the seconds overflow.
+bool add(Duration& total, uint64_t seconds, uint64_t nanos) {
+  seconds += nanos / kNsPerSecond;
+  nanos %= kNsPerSecond;
+  uint64_t sum = 0;
+  if (__builtin_add_overflow(total.seconds, seconds, &sum)) return false;
+  total.seconds = sum;
+  total.nanos += static_cast<uint32_t>(nanos);
+  if (total.nanos >= kNsPerSecond) {
+    total.nanos -= static_cast<uint32_t>(kNsPerSecond);
+    if (__builtin_add_overflow(total.seconds, 1, &total.seconds)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Result<Duration> parse_duration(std::string_view text, bool allowNegative) {
   const auto bad = [&](const std::string& why) {
     return usage_error("invalid duration " + quoted(text) + ": " + why);
   };
@@ -69,16 +92,15 @@ Result<int64_t> parse_duration_ns(std::string_view text, bool allowNegative) {
       break;
     }
   }
-  bool negative = false;
+  Duration total;
   if (!rest.empty() && (rest.front() == '-' || rest.front() == '+')) {
-    negative = rest.front() == '-';
-    if (negative && !allowNegative) return bad("must not be negative");
+    total.negative = rest.front() == '-';
+    if (total.negative && !allowNegative) return bad("must not be negative");
     rest.remove_prefix(1);
   }
   if (rest.empty()) return bad("expected a number with a unit, e.g. 10ms or T#1.5s");
 
-  int64_t total = 0;
-  int64_t previousUnit = std::numeric_limits<int64_t>::max();
+  uint64_t previousSize = std::numeric_limits<uint64_t>::max();   // nanoseconds of the previous part's unit
   std::string whole;
   std::string fraction;
   while (!rest.empty()) {
@@ -100,45 +122,79 @@ Result<int64_t> parse_duration_ns(std::string_view text, bool allowNegative) {
                               : "unknown unit at " + quoted(rest) + " (ns, us, ms, s, min, h, d)");
     }
     rest.remove_prefix(unit->name.size());
-    if (unit->ns >= previousUnit) return bad("units must go from the largest to the smallest, each once");
-    previousUnit = unit->ns;
+    // The parts go from the largest unit to the smallest.
+    const uint64_t size = unit->seconds != 0 ? unit->seconds * kNsPerSecond : unit->nanos;
+    if (size >= previousSize) return bad("units must go from the largest to the smallest, each once");
+    previousSize = size;
     if (!fraction.empty() && !rest.empty()) return bad("only the last part may have a fraction");
 
-    // whole * unit + fraction * unit, exactly, in nanoseconds.
-    int64_t value = 0;
+    uint64_t value = 0;
     for (char digit : whole) {
       if (__builtin_mul_overflow(value, 10, &value) || __builtin_add_overflow(value, digit - '0', &value))
         return bad("too large");
     }
-    int64_t part = 0;
-    if (__builtin_mul_overflow(value, unit->ns, &part)) return bad("too large");
-    int64_t scale = unit->ns;
+    // whole × unit, then the fraction of one unit, exactly.
+    uint64_t seconds = 0;
+    uint64_t nanos = 0;
+    uint64_t scale = 0;   // nanoseconds of one unit
+    if (unit->seconds != 0) {
+      if (__builtin_mul_overflow(value, unit->seconds, &seconds)) return bad("too large");
+      scale = unit->seconds * kNsPerSecond;
+    } else {
+      const uint64_t perSecond = kNsPerSecond / unit->nanos;
+      seconds = value / perSecond;
+      nanos = value % perSecond * unit->nanos;
+      scale = unit->nanos;
+    }
     for (char digit : fraction) {
-      const int64_t d = digit - '0';
+      const uint64_t d = static_cast<uint64_t>(digit - '0');
       if (scale % 10 != 0) {
         if (d != 0) return bad("finer than a nanosecond");
         continue;
       }
       scale /= 10;
-      if (__builtin_add_overflow(part, d * scale, &part)) return bad("too large");
+      nanos += d * scale;   // below one unit of at most a day: no overflow
     }
-    if (__builtin_add_overflow(total, part, &total)) return bad("too large");
+    if (!add(total, seconds, nanos)) return bad("too large");
   }
-  return negative ? -total : total;
+  return total;
+}
+
+Result<int64_t> parse_duration_ns(std::string_view text, bool allowNegative) {
+  auto duration = parse_duration(text, allowNegative);
+  if (!duration) return duration.error();
+  constexpr uint64_t kMaxSeconds = static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) / kNsPerSecond;
+  if (duration->seconds > kMaxSeconds) {
+    return usage_error("invalid duration " + quoted(text) + ": too large (at most about 292 years)");
+  }
+  const int64_t ns = static_cast<int64_t>(duration->seconds * kNsPerSecond + duration->nanos);
+  return duration->negative ? -ns : ns;
+}
+
+Result<int64_t> duration_to_ticks(const Duration& duration, uint32_t ticksPerSecond) {
+  // |ticks| = seconds × rate + nanos × rate / 1e9 (toward zero); the magnitude may reach 2^63 for
+  // a negative value.
+  const uint64_t limit = duration.negative ? uint64_t{1} << 63 : static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+  uint64_t magnitude = 0;
+  const uint64_t part = static_cast<uint64_t>(duration.nanos) * ticksPerSecond / kNsPerSecond;
+  if (__builtin_mul_overflow(duration.seconds, static_cast<uint64_t>(ticksPerSecond), &magnitude) ||
+      __builtin_add_overflow(magnitude, part, &magnitude) || magnitude > limit) {
+    const long double years = static_cast<long double>(limit) / ticksPerSecond / (365.25L * 86400);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0Lf", years);
+    return usage_error("duration too large for a TIME value (at most about " + std::string(text) +
+                       " years at this module's time base)");
+  }
+  return duration.negative ? static_cast<int64_t>(uint64_t{0} - magnitude) : static_cast<int64_t>(magnitude);
 }
 
 Result<int64_t> ns_to_ticks(int64_t ns, uint32_t ticksPerSecond) {
-  // Whole seconds and the rest separately, so that nothing overflows before the result would.
-  constexpr int64_t kNsPerSecond = 1'000'000'000;
-  const int64_t seconds = ns / kNsPerSecond;
-  const int64_t rest = ns % kNsPerSecond;   // same sign as ns, |rest| < 1e9
-  int64_t ticks = 0;
-  if (__builtin_mul_overflow(seconds, static_cast<int64_t>(ticksPerSecond), &ticks))
-    return usage_error("duration too large for a TIME value");
-  // |rest * ticksPerSecond| < 1e9 * 2^32 < 2^63
-  const int64_t restTicks = rest * static_cast<int64_t>(ticksPerSecond) / kNsPerSecond;
-  if (__builtin_add_overflow(ticks, restTicks, &ticks)) return usage_error("duration too large for a TIME value");
-  return ticks;
+  Duration duration;
+  duration.negative = ns < 0;
+  const uint64_t magnitude = ns < 0 ? uint64_t{0} - static_cast<uint64_t>(ns) : static_cast<uint64_t>(ns);
+  duration.seconds = magnitude / kNsPerSecond;
+  duration.nanos = static_cast<uint32_t>(magnitude % kNsPerSecond);
+  return duration_to_ticks(duration, ticksPerSecond);
 }
 
 namespace {
@@ -232,12 +288,12 @@ Result<Value> parse_value(ValueType type, std::string_view text) {
       return value;
     }
     case ValueType::Time: {
-      const auto parsed = parse_duration_ns(text, true);
+      const auto parsed = parse_duration(text, true);
       if (!parsed) {
         return usage_error("invalid TIME value " + quoted(text) +
                            ": expected a duration such as T#1s, 500ms or -2.5s (" + parsed.error().message + ")");
       }
-      value.ns = *parsed;
+      value.duration = *parsed;
       return value;
     }
   }
@@ -257,7 +313,7 @@ Result<Encoded> encode(const Value& value, uint32_t ticksPerSecond) {
     case ValueType::Uint: put(static_cast<uint16_t>(value.integer)); break;
     case ValueType::Real: put(value.real); break;
     case ValueType::Time: {
-      const auto ticks = ns_to_ticks(value.ns, ticksPerSecond);
+      const auto ticks = duration_to_ticks(value.duration, ticksPerSecond);
       if (!ticks) return ticks.error();
       put(*ticks);
       break;

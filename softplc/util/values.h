@@ -13,12 +13,24 @@
 
 namespace softplc {
 
-// A duration in nanoseconds: "10ms", "1.5s", "2min", "1h30m", or the IEC forms "T#10ms",
-// "TIME#1h2m3s4ms" (units d, h, m or min, s, ms, us, ns, largest first; a fraction only in the
-// last part; underscores between digits). A sign is accepted only when `allowNegative`.
+// A duration exactly as the user wrote it: its sign, whole seconds and nanoseconds below a second.
+struct Duration {
+  bool negative = false;
+  uint64_t seconds = 0;
+  uint32_t nanos = 0;
+};
+
+// A duration: "10ms", "1.5s", "2min", "1h30m", or the IEC forms "T#10ms", "TIME#1h2m3s4ms" (units
+// d, h, m or min, s, ms, us, ns, largest first; a fraction only in the last part; underscores
+// between digits). A sign is accepted only when `allowNegative`.
+Result<Duration> parse_duration(std::string_view text, bool allowNegative = false);
+// The same in nanoseconds (up to about 292 years).
 Result<int64_t> parse_duration_ns(std::string_view text, bool allowNegative = false);
 
-// Nanoseconds to TIME ticks at `ticksPerSecond`, rounded toward zero.
+// A duration (or nanoseconds) as TIME ticks at `ticksPerSecond`, rounded toward zero; the whole
+// 64-bit range of TIME is reachable (about 245,000 years at 1193182 ticks per second), beyond it
+// the value is refused.
+Result<int64_t> duration_to_ticks(const Duration& duration, uint32_t ticksPerSecond);
 Result<int64_t> ns_to_ticks(int64_t ns, uint32_t ticksPerSecond);
 
 // A value as the user gave it, checked against its type: BOOL TRUE/FALSE/1/0, INT and UINT in
@@ -29,7 +41,7 @@ struct Value {
   bool boolean = false;
   int32_t integer = 0;   // INT and UINT
   float real = 0.0f;
-  int64_t ns = 0;        // TIME, converted to ticks by encode()
+  Duration duration;     // TIME, converted to ticks by encode()
 };
 
 Result<Value> parse_value(ValueType type, std::string_view text);

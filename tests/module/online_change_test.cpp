@@ -37,14 +37,25 @@ class OnlineChangeTest : public ::testing::Test {
   }
 };
 
-TEST_F(OnlineChangeTest, VariablesKeepTheirValuesAcrossTheChange) {
+// Whether the host declares the online change to the runtime (kxrt_online_change_begin/end around
+// the re-initialisation) or not: the runtime keeps the moved values either way.
+class OnlineChangeByHost : public OnlineChangeTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(OnlineChangeByHost, VariablesKeepTheirValuesAcrossTheChange) {
+  const bool declared = GetParam();
   cycles(*running, 1500);   // 15 s: the ramps at about 15, the blinker mid-period
   const auto before = running->snapshot();
   const float realOut = running->read<float>(20);
   EXPECT_NEAR(realOut, 14.99f, 0.02f);
 
   EXPECT_EQ(next->isReloadPossible(next->ep, running->ep, 0), 0);
+  if (declared) {
+    ASSERT_EQ(kxrt_online_change_begin(next->ep), 0);
+  }
   EXPECT_EQ(next->reInit(next->ep, running->ep, 0), 0);
+  if (declared) {
+    ASSERT_EQ(kxrt_online_change_end(next->ep), 0);
+  }
 
   const auto after = next->snapshot();
   for (auto [from, to] : {std::pair{0, 56}, {56, 259}, {260, 628}, {720, 893}})
@@ -68,6 +79,9 @@ TEST_F(OnlineChangeTest, VariablesKeepTheirValuesAcrossTheChange) {
   EXPECT_EQ(next->read<float>(20), 100.0f);
   EXPECT_EQ(next->read<int16_t>(16), 100);
 }
+
+INSTANTIATE_TEST_SUITE_P(Host, OnlineChangeByHost, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Declared" : "Undeclared"; });
 
 TEST_F(OnlineChangeTest, RefusedChangesLeaveEverythingAlone) {
   cycles(*running, 10);

@@ -6,6 +6,7 @@
 // The seed is printed; KX_FUZZ_SEED replays a run, KX_FUZZ_ITERATIONS sets its length.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -193,11 +194,49 @@ class RobustnessTest : public ::testing::Test {
     model = bytes;
   }
 
+  // The module's online-change tables are trusted data of its image: a runtime cannot know their
+  // true extent. So a table here never claims more bytes than lie behind it, but within them
+  // anything goes: the right length for its records or a plausible wrong one (below 4, cut into a
+  // record, a record more or less), odd record counts, offsets and sizes at the edges.
+  template <size_t N>
+  static void putU32(std::array<uint8_t, N>& bytes, size_t at, uint32_t value) {
+    for (size_t i = 0; i < 4 && at + i < N; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  }
+  template <size_t N>
+  uint32_t honestLength(Fuzzer& f, uint32_t exact) {
+    uint32_t length = exact;
+    switch (f.u32() % 4) {
+      case 0: length = f.u32() % (N + 1); break;                    // anything that fits
+      case 1: length = exact >= 16 ? exact - 12 : exact; break;     // a record fewer
+      case 2: length = std::min<uint32_t>(N, exact + 1 + f.u32() % 12); break;   // cut into one more
+      default: break;
+    }
+    return length;
+  }
+  template <size_t N>
+  void moveTable(Fuzzer& f, std::array<uint8_t, N>& bytes) {
+    f.fill(bytes.data(), N);
+    const uint32_t records = f.u32() % ((N - 4) / 12 + 1);
+    for (uint32_t r = 0; r < records; ++r) {
+      for (uint32_t field = 0; field < 3; ++field) putU32(bytes, 4 + 12 * r + 4 * field, f.edgy());
+    }
+    putU32(bytes, 0, honestLength<N>(f, 4 + 12 * records));
+  }
+  template <size_t N>
+  void reinitTable(Fuzzer& f, std::array<uint8_t, N>& bytes) {
+    static const std::vector<uint8_t> codes = {0x02, 0x04, 0x20, 0x22, 0x40, 0x01, 0x00, 0xFF};
+    f.fill(bytes.data(), N);
+    for (size_t i = 4; i < N; ++i) {
+      if (f.chance(40)) bytes[i] = f.pick(codes);
+    }
+    putU32(bytes, 0, honestLength<N>(f, N));
+  }
+
   void onlineChange(Fuzzer& f) {
     static const std::vector<uint32_t> signatures = {0, 0x4C5080A3u, 0x4C5080DFu, 1, 0xFFFFFFFFu};
     std::array<uint8_t, 64> moveBytes{}, reinitBytes{};
-    f.fill(moveBytes.data(), moveBytes.size());
-    f.fill(reinitBytes.data(), reinitBytes.size());
+    moveTable(f, moveBytes);
+    reinitTable(f, reinitBytes);
     std::array<uint8_t, 32> currentArea{}, predecessorArea{};
     CodeDescriptor code{};
     code.moveTable = f.chance(60) ? moveBytes.data() : nullptr;
@@ -211,13 +250,36 @@ class RobustnessTest : public ::testing::Test {
     predecessor.dataArea = f.chance(30) ? m->ep->dataArea : predecessorArea.data();
     EntryPointDescriptor* cur = f.chance(5) ? nullptr : &current;
     EntryPointDescriptor* pre = f.chance(5) ? nullptr : &predecessor;
+    // The synthetic areas, registered with the runtime at their true size or not at all: when
+    // they are, the runtime moves into and initialises the 32-byte area, and reads the tables
+    // all the way through. The module's own area is only ever a source.
+    EntryPointDescriptor currentReg{}, predecessorReg{};
+    currentReg.dataArea = currentArea.data();
+    currentReg.dataSize = 32;
+    predecessorReg.dataArea = predecessorArea.data();
+    predecessorReg.dataSize = 32;
+    const bool registered = f.chance(50);
+    if (registered) {
+      ASSERT_EQ(kxrt_register_entry_point(&currentReg), 0) << kxrt_last_message();
+      ASSERT_EQ(kxrt_register_entry_point(&predecessorReg), 0) << kxrt_last_message();
+    }
+    const bool declared = registered && f.chance(30);
+    if (declared) {
+      ASSERT_EQ(kxrt_online_change_begin(&currentReg), 0);
+    }
 
     const bool supported = cur != nullptr && code.predecessorSignature != 0;
     const bool matches = pre != nullptr && predecessor.layoutSignature == code.predecessorSignature;
     ASSERT_EQ(m->isReloadPossible(cur, pre, f.u32()), !supported ? 69 : matches ? 0 : 67);
-    // The synthetic areas are not registered with the runtime: it refuses to move or initialise
-    // them, and the module does not look at its results.
+    // The module does not look at the runtime's results.
     ASSERT_EQ(m->reInit(cur, pre, f.u32()), !supported || matches ? 0 : 67);
+    if (declared) {
+      ASSERT_EQ(kxrt_online_change_end(&currentReg), 0);
+    }
+    if (registered) {
+      ASSERT_EQ(kxrt_unregister_entry_point(&currentReg), 0);
+      ASSERT_EQ(kxrt_unregister_entry_point(&predecessorReg), 0);
+    }
 
     DataRef ref{f.chance(50) ? m->ep : nullptr, f.edgy()};
     const DataRef before = ref;

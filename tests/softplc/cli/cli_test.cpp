@@ -178,8 +178,14 @@ TEST_F(Cli, HelpAndUsage) {
   EXPECT_EQ(runHelp.status, 0);
   for (const char* want : {"--cycles", "--period", "--set", "--trace", "--events", "--realtime", "--warm", "--duration"})
     EXPECT_NE(runHelp.out.find(want), std::string::npos) << want;
+  // 'help' describes the program, not the help command itself.
+  const Outcome help = softplc({"help"});
+  for (const char* want : {"Subcommands:", "modbus-map", "4 the run was interrupted"})
+    EXPECT_NE(help.out.find(want), std::string::npos) << want;
   const Outcome none = softplc({});
   EXPECT_EQ(none.status, 2);
+  EXPECT_NE(none.err.find("softplc: a command is needed (info, vars, run, debug, modbus-map, help)"), std::string::npos)
+      << none.err;
 }
 
 TEST_F(Cli, BadInputGetsAMessageAndANonZeroStatus) {

@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -242,6 +244,107 @@ TEST_F(Run, ChangeToAnotherLayoutOrAMissingFileIsRefusedWithItsReason) {
   EXPECT_EQ(missing.status, 3) << missing.err;
   EXPECT_NE(missing.err.find("module file not found: " + path("gone.so").string()), std::string::npos) << missing.err;
   EXPECT_NE(missing.out.find("ran 20 cycles"), std::string::npos) << missing.out;
+}
+
+}  // namespace
+
+namespace {
+
+using namespace softplc_test;
+
+class Forcing : public SoftplcProcessTest {};
+
+TEST_F(Forcing, ForcedInputsAndOutputsHoldInEveryRowAndTheReportListsThem) {
+  const Outcome r = invoke({"run"}, {"--cycles", "50", "--set", "IntRampEnable=TRUE", "--force", "LagIn=5", "--force",
+                                     "IntRampOut=42", "--trace", path("f.csv").string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nforced: LagIn = 5\nforced: IntRampOut = 42\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nIntRampOut = 42\n"), std::string::npos) << r.out;
+  std::istringstream trace(read_file(path("f.csv")));
+  std::string line;
+  std::getline(trace, line);
+  const auto header = split(line, ',');
+  const auto at = [&](const char* name) { return std::find(header.begin(), header.end(), name) - header.begin(); };
+  int rows = 0;
+  for (; std::getline(trace, line); ++rows) {
+    const auto row = split(line, ',');
+    EXPECT_EQ(row.at(at("LagIn")), "5");
+    EXPECT_EQ(row.at(at("IntRampOut")), "42");   // the program writes it; the force wins after each cycle
+  }
+  EXPECT_EQ(rows, 50);
+  const Outcome bad = invoke({"run"}, {"--cycles", "1", "--force", "LagIn=5", "--force", "lagin=6"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("--force: LagIn is forced twice"), std::string::npos) << bad.err;
+}
+
+}  // namespace
+
+namespace {
+
+using namespace softplc_test;
+
+class Endings : public SoftplcProcessTest {
+ protected:
+  // Starts softplc in the background, sends `signal` once its trace has `rows` rows, and waits.
+  Outcome interrupt_after(int signal, std::size_t rows, const std::vector<std::string>& args,
+                          const std::string& environment) {
+    std::string command = "exec env " + environment + " " + quoted(SOFTPLC_EXE) + " run";
+    for (const std::string& arg : args) command += " " + quoted(arg);
+    command += " >" + quoted(path("out").string()) + " 2>" + quoted(path("err").string()) + " </dev/null";
+    const pid_t child = fork();
+    if (child == 0) {
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 500; ++i) {   // at most 10 s
+      std::istringstream trace(read_file(path("t.csv")));
+      std::size_t lines = 0;
+      for (std::string line; std::getline(trace, line);) ++lines;
+      if (lines > rows) break;
+      usleep(20'000);
+    }
+    kill(child, signal);
+    int raw = 0;
+    waitpid(child, &raw, 0);
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), read_file(path("out")), read_file(path("err"))};
+  }
+};
+
+TEST_F(Endings, SignalsEndTheRunAfterTheCycleWithTraceReportAndTheirOwnStatus) {
+  fs::create_directories(path("tmp"));
+  for (const auto& [signal, name] : {std::pair{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}}) {
+    SCOPED_TRACE(name);
+    fs::remove(path("t.csv"));
+    const Outcome r = interrupt_after(signal, 20,
+                                      {"--realtime", "--duration", "60s", "--period", "5ms", "--trace",
+                                       path("t.csv").string(), "--plot", path("p.png").string()},
+                                      "TMPDIR=" + path("tmp").string());
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_NE(r.err.find(std::string("softplc: interrupted by ") + name + " after "), std::string::npos) << r.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex(R"(ran (\d+) cycles)"))) << r.out;
+    const std::string trace = read_file(path("t.csv"));
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.back(), '\n');
+    EXPECT_EQ(static_cast<std::size_t>(std::count(trace.begin(), trace.end(), '\n')), std::stoul(m[1]) + 1);
+    EXPECT_NE(r.out.find("plot written to"), std::string::npos) << r.out;   // the report goes to its end
+    EXPECT_TRUE(fs::is_empty(path("tmp")));
+  }
+}
+
+TEST_F(Endings, FailedWritesSayWhyAndTheReportIsStillPrinted) {
+  const Outcome full = invoke({"run"}, {"--cycles", "100000", "--trace", "/dev/full"});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("softplc: cannot write trace file /dev/full: No space left on device (after cycle "),
+            std::string::npos)
+      << full.err;
+  EXPECT_NE(full.out.find("\nLagIn = 102.6\n"), std::string::npos) << full.out;
+  EXPECT_EQ(full.out.find("ran 100000 cycles"), std::string::npos) << full.out;
+
+  // The report itself cannot be written.
+  const int status = std::system((quoted(SOFTPLC_EXE) + " run --cycles 3 >/dev/full 2>" + quoted(path("e").string())).c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_NE(read_file(path("e")).find("softplc: cannot write the report: No space left on device"), std::string::npos);
 }
 
 }  // namespace

@@ -265,3 +265,25 @@ TEST(Debugger, ScriptsCheckValuesAndStopOnChangesNotOnBreakpointsThatCannotFire)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Debugger, ChangeReplacesTheModuleBetweenCyclesAndKeepsItsValues) {
+  const std::string next = KX_NEXT_MODULE_FILE;
+  const Session s = debug({"cycle 10", "watch RealRampOut", "step", "change " + next, "finish", "quit"},
+                          {"--set", "RealRampEnable=TRUE"});
+  // A cycle held at an event cannot be changed.
+  EXPECT_EQ(s.answer("change " + next), Lines({"a cycle is held here; an online change comes between two cycles: "
+                                               "'cycle' first"}));
+  const Session t = debug({"cycle 10", "change " + next, "cycle 10", "expect RealRampOut = 0.19 +- 0.0005"},
+                          {"--set", "RealRampEnable=TRUE"});
+  EXPECT_EQ(t.status, 0);
+  const Lines changed = t.answer("change " + next);
+  ASSERT_EQ(changed.size(), 1u);
+  EXPECT_EQ(changed[0].rfind("before cycle 10: online change from CCodePublic (layout 0x4C5080A3) to CCodePublic_next", 0),
+            0u)
+      << changed[0];
+  EXPECT_EQ(t.answer("expect RealRampOut = 0.19 +- 0.0005").at(0).rfind("expect holds", 0), 0u);
+}
+
+}  // namespace

@@ -142,8 +142,35 @@ TEST(Values, TimeAsDurationInTicks) {
   EXPECT_EQ(decode<int64_t>(encoded(ValueType::Time, "500ms")), 596591);
   EXPECT_EQ(decode<int64_t>(encoded(ValueType::Time, "T#-5s")), -5965910);
   EXPECT_EQ(decode<int64_t>(encoded(ValueType::Time, "T#0s")), 0);
-  for (const char* text : {"1193182", "", "1s2", "T#1y"}) {
-    EXPECT_FALSE(softplc::parse_value(ValueType::Time, text).ok()) << text;
+  // The whole 64-bit range, far beyond what nanoseconds reach; one tick of 838 ns is the finest step.
+  EXPECT_EQ(decode<int64_t>(encoded(ValueType::Time, "T#106752d")), 11'005'162'404'249'600);
+  EXPECT_EQ(decode<int64_t>(encoded(ValueType::Time, "T#89000000d")), 9'175'092'307'200'000'000);
+  EXPECT_EQ(decode<int64_t>(encoded(ValueType::Time, "T#-89000000d")), -9'175'092'307'200'000'000);
+  EXPECT_EQ(decode<int64_t>(encoded(ValueType::Time, "T#1.5ms")), 1789);
+  for (const char* text : {"1193182", "", "1s2", "T#1y", "T#90000000d", "T#99999999999999999999s"}) {
+    EXPECT_FALSE(softplc::parse_value(ValueType::Time, text).ok() &&
+                 softplc::encode(*softplc::parse_value(ValueType::Time, text), 1193182).ok())
+        << text;
+  }
+}
+
+TEST(Values, TimeLiteralsForPeopleReadBackToTheirTicks) {
+  const struct {
+    int64_t ticks;
+    const char* text;
+  } cases[] = {
+      {0, "T#0s"},
+      {1193182, "T#1s"},
+      {-5965910, "T#-5s"},
+      {3'762'818'755'200'000, "T#36500d"},
+      {11931, "T#9ms999us313ns"},
+      {1, "T#839ns"},
+      {std::numeric_limits<int64_t>::max(), "T#89468321d19h42m34s401ms765us196ns"},
+      {std::numeric_limits<int64_t>::min(), "T#-89468321d19h42m34s401ms766us35ns"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(softplc::format_time(c.ticks, 1193182), c.text);
+    EXPECT_EQ(decode<int64_t>(encoded(ValueType::Time, c.text)), c.ticks) << c.text;
   }
 }
 

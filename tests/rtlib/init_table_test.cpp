@@ -83,13 +83,76 @@ TEST_F(InitTableTest, EmptyTableOnColdStartOnlyClears) {
   EXPECT_EQ(area.bytes, std::vector<uint8_t>(16, 0));
 }
 
-TEST_F(InitTableTest, ReinitialisationTableKeepsTheValuesOnAColdStart) {
-  TestArea area(8, 0x77);
+// Flag 1 right after values were moved in is the re-initialisation of an online change, which
+// keeps them; otherwise it is a cold start, which clears. The table has only standard codes.
+TEST_F(InitTableTest, FlagOneKeepsMovedValuesOnlyInAnOnlineChange) {
+  struct Case {
+    const char* what;
+    bool declared;   // kxrt_online_change_begin on the new area
+    bool moved;      // KX_fr_move from the old area (0x77) into the new one (0xEE) before
+    bool latched;    // a latch (a cycle) between the move and the init
+    uint8_t rest;    // what the new area holds outside the table's store afterwards
+  };
+  const Case cases[] = {
+      {"declared and moved", true, true, false, 0x77},
+      {"declared, a latch between", true, true, true, 0x77},
+      {"declared, nothing moved", true, false, false, 0xEE},
+      {"moved just before", false, true, false, 0x77},
+      {"moved, then a cycle: cold start", false, true, true, 0x00},
+      {"nothing moved or declared: cold start", false, false, false, 0x00},
+  };
+  const uint8_t reinit[] = {0x0A, 0, 0, 0, 0x02, 0x02, 0x00, 0x20, 0x34, 0x12};   // skip 2, store 2
+  const uint32_t move[] = {16, 0, 0, 8};
+  for (const Case& c : cases) {
+    TestArea old_area(8, 0x77), area(8, 0xEE);
+    ASSERT_EQ(old_area.registerIt(), 0);
+    ASSERT_EQ(area.registerIt(), 0);
+    if (c.declared) {
+      ASSERT_EQ(kxrt_online_change_begin(&area.descriptor), 0);
+    }
+    if (c.moved) {
+      ASSERT_EQ(KX_fr_move(reinterpret_cast<const uint8_t*>(move), old_area.data(), area.data()), 0);
+    }
+    if (c.latched) kxrt_clock_latch();
+    ASSERT_EQ(KX_fr_init2(reinit, area.data(), KXRT_INIT_COLD, 0), 0) << lastMessage();
+    const uint8_t r = c.rest;
+    EXPECT_EQ(area.bytes, (std::vector<uint8_t>{r, r, 0x34, 0x12, r, r, r, r})) << c.what;
+    kxrt_unregister_all();
+  }
+}
+
+// A seen move makes only the next init a re-initialisation; a declaration lasts until its end or
+// the successor's unregistration.
+TEST_F(InitTableTest, OnlineChangeEndsWithTheReinitialisationOrTheDeclaration) {
+  const uint8_t empty[] = {0x04, 0, 0, 0};
+  const uint32_t move[] = {16, 0, 0, 8};
+  TestArea old_area(8, 0x77), area(8, 0xEE);
+  ASSERT_EQ(old_area.registerIt(), 0);
   ASSERT_EQ(area.registerIt(), 0);
-  // Marked as a re-initialisation table: skip 2, store 2 bytes at 2..3; the rest keeps its values.
-  const uint8_t table[] = {0x0B, 0, 0, 0, 0x01, 0x02, 0x02, 0x00, 0x20, 0x34, 0x12};
-  ASSERT_EQ(KX_fr_init2(table, area.data(), KXRT_INIT_COLD, 0), 0) << lastMessage();
-  EXPECT_EQ(area.bytes, (std::vector<uint8_t>{0x77, 0x77, 0x34, 0x12, 0x77, 0x77, 0x77, 0x77}));
+  auto coldStartClears = [&] {
+    area.bytes.assign(8, 0xEE);
+    EXPECT_EQ(KX_fr_init2(empty, area.data(), KXRT_INIT_COLD, 0), 0);
+    return area.bytes == std::vector<uint8_t>(8, 0);
+  };
+
+  ASSERT_EQ(KX_fr_move(reinterpret_cast<const uint8_t*>(move), old_area.data(), area.data()), 0);
+  EXPECT_FALSE(coldStartClears());
+  EXPECT_TRUE(coldStartClears());
+
+  ASSERT_EQ(kxrt_online_change_begin(&area.descriptor), 0);
+  EXPECT_FALSE(coldStartClears());
+  EXPECT_FALSE(coldStartClears());
+  ASSERT_EQ(kxrt_online_change_end(&area.descriptor), 0);
+  EXPECT_TRUE(coldStartClears());
+
+  ASSERT_EQ(kxrt_online_change_begin(&area.descriptor), 0);
+  ASSERT_EQ(kxrt_unregister_entry_point(&area.descriptor), 0);
+  ASSERT_EQ(area.registerIt(), 0);
+  EXPECT_TRUE(coldStartClears());
+
+  TestArea stranger(8);
+  EXPECT_EQ(kxrt_online_change_begin(&stranger.descriptor), KXRT_E_UNREGISTERED);
+  EXPECT_EQ(kxrt_online_change_end(nullptr), KXRT_E_NULL);
 }
 
 struct BadTable {
@@ -118,6 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
     Malformed, InitTableRefusal,
     ::testing::Values(
         BadTable{"UnknownCode", {0x0A, 0, 0, 0, 0x20, 0x11, 0x22, 0x30, 0x00, 0x00}, "unknown code 0x30"},
+        BadTable{"RetiredCodeOne", {0x08, 0, 0, 0, 0x20, 0x11, 0x22, 0x01}, "unknown code 0x01"},
         BadTable{"UnknownCodeZero", {0x08, 0, 0, 0, 0x20, 0x11, 0x22, 0x00}, "unknown code 0x00"},
         BadTable{"StoreFourCutOff", {0x0A, 0, 0, 0, 0x20, 0x11, 0x22, 0x40, 0x01, 0x02}, "cut off"},
         BadTable{"StoreTwoCutOff", {0x09, 0, 0, 0, 0x20, 0x11, 0x22, 0x20, 0x01}, "cut off"},

@@ -13,11 +13,14 @@ constexpr int64_t kOneSecond = 1193182;   // ticks
 
 using TimerFn = void(KX_CDECL*)(TimerRecord*, EntryPointDescriptor*);
 
+constexpr int64_t kNoWrite = INT64_MIN;
+
 struct Step {
   int64_t ns;     // the cycle's instant
   uint8_t in;     // IN written before the call
   bool q;         // Q expected after it
   int64_t et;     // ET expected after it
+  int64_t write_et = kNoWrite;   // ET written before the call, as a debugger or an HMI would
 };
 
 // Record fields are packed: read them into values before comparing.
@@ -32,6 +35,7 @@ class TimerTest : public RuntimeTest {
       ASSERT_EQ(kxrt_clock_set_ns(s.ns), 0);
       record.IN = s.in;
       record.PT = pt;
+      if (s.write_et != kNoWrite) record.ET = s.write_et;
       timer(&record, nullptr);
       EXPECT_EQ(q(record), s.q) << "step " << index << " at " << s.ns << " ns";
       EXPECT_EQ(et(record), s.et) << "step " << index << " at " << s.ns << " ns";
@@ -88,6 +92,26 @@ TEST_F(TimerTest, OnDelayNeverLosesTimeWhenTheClockGoesBack) {
        {2000 * kMs, 1, false, 596591},   // the clock went back 8.5 s: ET holds
        {2500 * kMs, 1, true, 1193182},   // and goes on from there
        {INT64_MIN, 1, true, 1193182}});
+}
+
+// ET is an output: a value written into it between two calls does not move the timer.
+TEST_F(TimerTest, WrittenETDoesNotMoveARunningTimer) {
+  constexpr int64_t kTen = 10 * kOneSecond;
+  run(KX_fv_TON, kTen,
+      {{0, 1, false, 0},
+       {1000 * kMs, 1, false, 1193182},
+       {3000 * kMs, 1, false, 3579546, 9 * kOneSecond},
+       {5000 * kMs, 1, false, 5965910, 0},
+       {9999999999, 1, false, 11931819},          // one tick short
+       {10000 * kMs, 1, true, kTen}});
+  record = TimerRecord{};
+  run(KX_fv_TOF, kTen,
+      {{0, 1, true, 0},
+       {1000 * kMs, 0, true, 0},                             // the off-delay starts
+       {2000 * kMs, 0, true, 1193182, 9 * kOneSecond},
+       {4000 * kMs, 0, true, 3579546, -kOneSecond},
+       {10999999999, 0, true, 11931819},
+       {11000 * kMs, 0, false, kTen}});
 }
 
 TEST_F(TimerTest, OffDelayHoldsQUntilPTAfterTheFallingCall) {

@@ -1,0 +1,62 @@
+#include "softplc/live/status.h"
+
+#include <chrono>
+
+namespace softplc {
+
+namespace {
+
+constexpr int64_t kRefreshNs = 100'000'000;
+
+int64_t steady_ns() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+RunStatus::RunStatus(Engine& engine, const ErrorTally& errors, const StatsObserver& stats)
+    : errors_(errors), stats_(stats) {
+  report_.realtime = engine.realtime();
+  report_.periodNs = engine.options().period_ns();
+  module_changed(engine);
+}
+
+void RunStatus::after_cycle(Engine& engine, const CycleInfo&) {
+  const int64_t now = steady_ns();
+  if (now < nextRefresh_) return;
+  nextRefresh_ = now + kRefreshNs;
+  refresh(engine);
+}
+
+void RunStatus::module_changed(Engine& engine) {
+  auto info = query_module_info(engine.plc().module());
+  std::lock_guard lock(mutex_);
+  if (info) report_.module = *info;
+}
+
+void RunStatus::refresh(Engine& engine) {
+  const CycleStats& total = stats_.total();
+  std::vector<StatusReport::ErrorEntry> errors;
+  for (const auto& [code, entry] : errors_.entries()) {
+    errors.push_back({code, std::string(error_meaning(code)), entry.cycles, entry.firstCycle, entry.firstTimeNs});
+  }
+  const DurationSummary execution = total.execution();
+  const DurationSummary jitter = total.jitter();
+  std::lock_guard lock(mutex_);
+  report_.cycles = engine.cycles();
+  report_.lastTimeNs = engine.last_time_ns();
+  report_.execution = execution;
+  report_.jitter = jitter;
+  report_.meanPeriodNs = total.mean_period();
+  report_.overruns = total.overruns();
+  report_.skipped = total.skipped();
+  report_.errors = std::move(errors);
+}
+
+StatusReport RunStatus::report() const {
+  std::lock_guard lock(mutex_);
+  return report_;
+}
+
+}  // namespace softplc
