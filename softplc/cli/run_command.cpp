@@ -202,7 +202,7 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   std::optional<TraceObserver> trace;
   if (writer) engine.observe(trace.emplace(*writer, columns));
   ChangeSchedule schedule(options->replacements, out, err);
-  engine.observe(schedule);
+  if (schedule.planned() != 0) engine.observe(schedule);
   std::optional<ReloadOnChange> reload;
   if (options->reloadOnChange) engine.observe(reload.emplace(options->module, out, err));
   // Last: the statistics count the work of the other observers into each cycle.

@@ -30,6 +30,7 @@ class EventPrinter : public CycleObserver {
   EventPrinter(const EventPrinter&) = delete;
   EventPrinter& operator=(const EventPrinter&) = delete;
 
+  unsigned points() const override { return kCycleStarting | kAfterCycle | kModuleChanged; }
   void cycle_starting(Engine& engine, uint64_t index, int64_t timeNs) override;
   void after_cycle(Engine& engine, const CycleInfo& cycle) override;
   void module_changed(Engine& engine) override;

@@ -16,6 +16,7 @@ class TraceObserver : public CycleObserver {
  public:
   TraceObserver(TraceWriter& writer, std::vector<const HeldVariable*> columns);
 
+  unsigned points() const override { return kAfterCycle; }
   void after_cycle(Engine& engine, const CycleInfo& cycle) override;
 
   // Flushes the rows still buffered; the first failure, if any, stays in failure().
