@@ -71,6 +71,9 @@ Result<TraceWriter> TraceWriter::create(const std::filesystem::path& path, std::
   errno = 0;
   std::FILE* file = open_for_writing(path);
   if (file == nullptr) return runtime_error("cannot create trace file " + path.string() + reason(errno));
+  // The rows are buffered here, and written in chunks: the stream needs no buffer of its own (which
+  // it would allocate at its first write, in the middle of a run).
+  std::setvbuf(file, nullptr, _IONBF, 0);
   return TraceWriter(file, path, columns);
 }
 
