@@ -70,6 +70,10 @@ KXAPI_API int32_t KX_CDECL kxrt_clock_set_ns(int64_t ns);
 KXAPI_API int32_t KX_CDECL kxrt_clock_advance_ns(int64_t ns);
 // The clock's current time in nanoseconds since its origin (not latched).
 KXAPI_API int64_t KX_CDECL kxrt_clock_now_ns(void);
+// The monotonic clock's origin: what std::chrono::steady_clock read at kxrt_clock_select, in
+// nanoseconds since its epoch (on Linux the CLOCK_MONOTONIC time, for absolute sleeps). The
+// monotonic clock's time is the steady clock's minus this.
+KXAPI_API int64_t KX_CDECL kxrt_clock_origin_ns(void);
 // Latches the current time for the cycle that is about to run; the timers read only the latched
 // time, so every timer of one cycle sees the same instant. (The timers count on a time base that
 // each latch moves forward by the latched time's forward step: when the clock goes back, timing

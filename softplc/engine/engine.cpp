@@ -1,7 +1,6 @@
 #include "softplc/engine/engine.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "kxrt.h"
 #include "softplc/symbols/variable_spec.h"
@@ -16,14 +15,10 @@ std::string runtime_failure(const char* what) {
   return std::string(what) + (message != nullptr && *message != '\0' ? std::string(": ") + message : "");
 }
 
-int64_t steady_ns() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
 }  // namespace
 
-Engine::Engine(std::unique_ptr<Plc> plc, EngineOptions options) : plc_(std::move(plc)), options_(options) {}
+Engine::Engine(std::unique_ptr<Plc> plc, EngineOptions options)
+    : plc_(std::move(plc)), options_(options), pacer_(options.spinNs) {}
 
 Engine::~Engine() = default;
 
@@ -49,7 +44,7 @@ Status Engine::start() {
   const int32_t source = realtime() ? KXRT_CLOCK_MONOTONIC : KXRT_CLOCK_SIMULATED;
   if (kxrt_clock_select(source) != 0) return runtime_error(runtime_failure("the runtime refused the clock"));
   simulatedNs_ = 0;
-  steadyOrigin_ = steady_ns();
+  steadyOrigin_ = steady_clock_ns();
   return ok_status();
 }
 
@@ -57,7 +52,7 @@ bool Engine::finished(const RunLimit& limit) const {
   return (limit.deadlines && realtime() ? deadline_ : cycles_) >= limit.count;
 }
 
-int64_t Engine::now_ns() const { return realtime() ? kxrt_clock_now_ns() : steady_ns(); }
+int64_t Engine::now_ns() const { return realtime() ? kxrt_clock_now_ns() : steady_clock_ns(); }
 
 Result<bool> Engine::run_cycle(const RunLimit& limit) {
   const uint64_t index = cycles_;

@@ -40,6 +40,9 @@ struct EngineOptions {
   // the outside (a live channel) sees the program at the pace of its clock. The times the cycles
   // read stay the simulated ones.
   bool paced = false;
+  // Real time: the last stretch before each deadline is waited for by reading the clock in a busy
+  // loop rather than asleep (0: sleep the whole wait).
+  int64_t spinNs = 0;
   int64_t period_ns() const { return deadlines.periodNs; }
 };
 

@@ -42,7 +42,8 @@ class TraceObserver : public CycleObserver {
   bool planned_ = false;
   std::vector<uint8_t> area_;     // the data area, and 8 bytes more (TraceWriter::add reads 8)
   std::optional<Error> failure_;
-  int64_t writtenAt_ = 0;   // real time: the rows reach the file at least once a second
+  // Real time: the rows reach the file at least once a second, the first one at once.
+  int64_t writtenAt_ = -1'000'000'000;
 };
 
 }  // namespace softplc
