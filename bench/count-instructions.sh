@@ -50,6 +50,7 @@ row() {
 module_stubs() { echo "$bin/cycle_driver_stubs $1"; }
 module_rtlib() { echo "$bin/cycle_driver_rtlib $1"; }
 module_rtlib_hooks() { echo "$bin/cycle_driver_rtlib $1 hooks"; }
+module_rtlib_hooks_user() { echo "$bin/cycle_driver_rtlib $1 hooks-user"; }
 ramps="--set IntRampEnable=TRUE --set RealRampEnable=TRUE"
 softplc_run() { echo "$bin/softplc run --cycles $1 --period 10ms $ramps"; }
 softplc_trace() { echo "$bin/softplc run --cycles $1 --period 10ms $ramps --trace /dev/null"; }
@@ -59,6 +60,7 @@ rows=(
   "module, do-nothing runtime functions, hooks off:module_stubs"
   "module, our runtime libraries, hooks off:module_rtlib"
   "module, our runtime libraries, hooks on (counting handler):module_rtlib_hooks"
+  "  the same, handler with a user pointer:module_rtlib_hooks_user"
   "softplc run (simulated clock):softplc_run"
   "softplc run --trace /dev/null:softplc_trace"
   "softplc run --events (to /dev/null):softplc_events"

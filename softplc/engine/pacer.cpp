@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <chrono>
 
+// Before <windows.h>, whose IN macro would empty the field of that name in the runtime's records.
+#include "kxrt.h"
+#include "softplc/engine/interrupt.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <time.h>
 #endif
-
-#include "kxrt.h"
-#include "softplc/engine/interrupt.h"
 
 namespace softplc {
 
