@@ -223,7 +223,6 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   }
 
   InterruptGuard interruptions;
-  if (auto started = engine.start(); !started) return report_error(started.error(), err);
   if (reload) {
     auto watching = reload->start();
     if (!watching) return report_error(watching.error(), err);
@@ -249,6 +248,8 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
     }
     out << std::flush;
   }
+  // The clock starts last, so that the first deadline is not spent on setting up.
+  if (auto started = engine.start(); !started) return report_error(started.error(), err);
   const Status ran = engine.run(options->limit);
   realtimeThread.reset();
   printer.reset();
