@@ -35,6 +35,8 @@ struct Arguments {
   std::string modbus;
   std::string modbusMap;
   bool modbusReadOnly = false;
+  std::string modbusMaxClients;
+  std::string modbusIdleTimeout;
   bool csv = false;
   std::string http;
   std::string httpToken;

@@ -132,6 +132,12 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       ->type_name("FILE.csv")
       ->each([&args](const std::string&) { args.modbusMapGiven = true; });
   run->add_flag("--modbus-read-only", args.modbusReadOnly, "Refuse every Modbus write");
+  run->add_option("--modbus-max-clients", args.modbusMaxClients,
+                  "Modbus clients served at once, 1 to 256 (default 16); further connections are closed")
+      ->type_name("N");
+  run->add_option("--modbus-idle-timeout", args.modbusIdleTimeout,
+                  "Disconnect a Modbus client that sends no request for TIME (default 60s, 0: never)")
+      ->type_name("TIME");
   run->add_option("--http", args.http,
                   "Serve the web view and its JSON API while running (address 127.0.0.1 unless given); a simulated "
                   "clock then keeps pace with real time")

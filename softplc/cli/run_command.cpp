@@ -195,6 +195,7 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   std::optional<Exchange> exchange;
   if (options->live() || !prepared->forces.empty()) {
     engine.observe(exchange.emplace(engine));
+    exchange->set_log(&out, &err);
     for (const Assignment& force : prepared->forces) exchange->force_now(force.variable, force.bytes);
   }
   ErrorTally errors;

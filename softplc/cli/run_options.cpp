@@ -64,9 +64,29 @@ Status run_live(const Arguments& args, RunOptions& options) {
       if (args.modbusMap.empty()) return usage_error("--modbus-map needs a file name");
       modbus.mapFile = std::filesystem::path(args.modbusMap);
     }
+    if (!args.modbusMaxClients.empty()) {
+      unsigned clients = 0;
+      const std::string& text = args.modbusMaxClients;
+      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), clients);
+      if (ec != std::errc() || end != text.data() + text.size() || clients < 1 || clients > 256) {
+        return usage_error("--modbus-max-clients expects a number from 1 to 256, got '" + text + "'");
+      }
+      modbus.maxClients = clients;
+    }
+    if (!args.modbusIdleTimeout.empty()) {
+      auto ns = args.modbusIdleTimeout == "0" ? Result<int64_t>(0) : parse_duration_ns(args.modbusIdleTimeout);
+      if (!ns) return usage_error("--modbus-idle-timeout: " + ns.error().message);
+      modbus.idleTimeout = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::nanoseconds(*ns));
+      if (*ns != 0 && modbus.idleTimeout.count() == 0) modbus.idleTimeout = std::chrono::milliseconds(1);
+    }
     options.modbus = modbus;
-  } else if (args.modbusMapGiven || args.modbusReadOnly) {
-    return usage_error(std::string(args.modbusMapGiven ? "--modbus-map" : "--modbus-read-only") + " needs --modbus");
+  } else if (args.modbusMapGiven || args.modbusReadOnly || !args.modbusMaxClients.empty() ||
+             !args.modbusIdleTimeout.empty()) {
+    const char* option = args.modbusMapGiven            ? "--modbus-map"
+                         : args.modbusReadOnly          ? "--modbus-read-only"
+                         : !args.modbusMaxClients.empty() ? "--modbus-max-clients"
+                                                          : "--modbus-idle-timeout";
+    return usage_error(std::string(option) + " needs --modbus");
   }
   if (args.httpGiven) {
     auto address = parse_listen_address(args.http, "--http");

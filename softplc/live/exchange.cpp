@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "softplc/observe/change_schedule.h"
 #include "softplc/symbols/variable_spec.h"
 
 namespace softplc {
@@ -34,11 +35,13 @@ std::shared_ptr<const Snapshot> Exchange::wait_after(uint64_t cycles, std::chron
   return latest_;
 }
 
-std::future<Status> Exchange::submit(Kind kind, const Variable& variable, const Encoded& value) {
+std::future<Status> Exchange::submit(Kind kind, const Variable& variable, const Encoded& value,
+                                     std::vector<VariableWrite> group) {
   auto request = std::make_unique<Request>();
   request->kind = kind;
   request->variable = variable;
   request->value = value;
+  request->group = std::move(group);
   std::future<Status> result = request->done.get_future();
   std::lock_guard lock(mutex_);
   request->names = latest_ ? latest_->symbols.get() : nullptr;
@@ -52,6 +55,10 @@ std::future<Status> Exchange::submit(Kind kind, const Variable& variable, const 
 
 std::future<Status> Exchange::write(const Variable& variable, const Encoded& value) {
   return submit(Kind::Write, variable, value);
+}
+
+std::future<Status> Exchange::write_many(std::vector<VariableWrite> writes) {
+  return submit(Kind::WriteMany, {}, {}, std::move(writes));
 }
 
 std::future<Status> Exchange::force(const Variable& variable, const Encoded& value) {
@@ -84,7 +91,7 @@ bool Exchange::ended() const {
 }
 
 void Exchange::force_now(const Variable& variable, const Encoded& value) {
-  Request request{Kind::Force, variable, value, engine_.plc().symbols(), {}};
+  Request request{Kind::Force, variable, value, engine_.plc().symbols(), {}, {}};
   (void)apply(request);
 }
 
@@ -116,12 +123,26 @@ Result<Variable> Exchange::current(const Variable& variable, const Symbols* name
 }
 
 Status Exchange::apply(Request& request) {
+  if (request.kind == Kind::WriteMany) {
+    // Every name is looked up before the first value is written.
+    std::vector<Variable> variables;
+    for (const VariableWrite& write : request.group) {
+      auto variable = current(write.variable, request.names);
+      if (!variable) return variable.error();
+      variables.push_back(std::move(variable).value());
+    }
+    for (std::size_t i = 0; i < variables.size(); ++i) {
+      if (auto status = engine_.plc().write(variables[i], request.group[i].value.view()); !status) return status;
+    }
+    return ok_status();
+  }
   auto variable = current(request.variable, request.names);
   if (!variable) return variable.error();
   const auto active = std::find_if(active_.begin(), active_.end(),
                                    [&](const Active& a) { return same_variable(a.variable, *variable); });
   switch (request.kind) {
     case Kind::Write: return engine_.plc().write(*variable, request.value.view());
+    case Kind::WriteMany: break;   // above
     case Kind::Force:
       if (auto status = engine_.plc().write(*variable, request.value.view()); !status) return status;
       if (active != active_.end()) {
@@ -147,7 +168,7 @@ void Exchange::share_forces() {
   ++forcesVersion_;
 }
 
-void Exchange::before_cycle(Engine& engine, uint64_t) {
+void Exchange::before_cycle(Engine& engine, uint64_t index) {
   std::deque<std::unique_ptr<Request>> requests;
   std::deque<std::unique_ptr<ChangeRequest>> changes;
   {
@@ -156,10 +177,24 @@ void Exchange::before_cycle(Engine& engine, uint64_t) {
     requests.swap(queue_);
     changes.swap(changes_);
   }
-  for (auto& change : changes) change->done.set_value(engine.change_module(change->path));
-  for (auto& request : requests) request->done.set_value(apply(*request));
-  // What the requests wrote is seen before the next cycle has run.
+  // Online changes first: the writes that came with them apply to the module that runs next.
+  for (auto& change : changes) {
+    const std::string running = engine.plc().module().name();
+    Result<ChangeOutcome> outcome = engine.change_module(change->path);
+    if (outcome && out_ != nullptr) *out_ << describe_change(*outcome, index) << std::flush;
+    if (!outcome && err_ != nullptr) {
+      *err_ << "softplc: online change before cycle " << index << " to " << change->path.string() << " refused, "
+            << running << " keeps running: " << outcome.error().message << "\n";
+    }
+    change->done.set_value(std::move(outcome));
+  }
+  std::vector<Status> results;
+  results.reserve(requests.size());
+  for (auto& request : requests) results.push_back(apply(*request));
+  // What the requests wrote is in the snapshot before the next cycle runs, and before any channel
+  // learns that its request was applied: a read that follows a write's answer sees the write.
   publish(engine_.cycles(), engine_.last_time_ns());
+  for (std::size_t i = 0; i < requests.size(); ++i) requests[i]->done.set_value(std::move(results[i]));
 }
 
 void Exchange::write_forces(bool afterCycle) {

@@ -17,6 +17,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,12 @@ struct Force {
   Encoded value;
 };
 
+// One value of a group written together.
+struct VariableWrite {
+  Variable variable;
+  Encoded value;
+};
+
 class Exchange : public CycleObserver {
  public:
   explicit Exchange(Engine& engine);
@@ -54,13 +61,22 @@ class Exchange : public CycleObserver {
   std::shared_ptr<const Snapshot> wait_after(uint64_t cycles, std::chrono::milliseconds timeout) const;
   // Writes a value once, between two cycles; the result comes when it was applied.
   std::future<Status> write(const Variable& variable, const Encoded& value);
+  // Writes several values between the same two cycles, in their order, all or none: when one of
+  // the variables is unknown to the running module (an online change came in between), none is
+  // written.
+  std::future<Status> write_many(std::vector<VariableWrite> writes);
   // Forces a value until released; releasing a variable that is not forced is refused.
   std::future<Status> force(const Variable& variable, const Encoded& value);
   std::future<Status> release(const Variable& variable);
   std::vector<Force> forces() const;
   bool ended() const;
-  // An online change between two cycles: the module at `path` replaces the running one.
+  // An online change between two cycles: the module at `path` replaces the running one. The run's
+  // log (set_log) gets the change, or the refusal, with its cycle.
   std::future<Result<ChangeOutcome>> change_module(const std::filesystem::path& path);
+  void set_log(std::ostream* out, std::ostream* err) {
+    out_ = out;
+    err_ = err;
+  }
 
   // ---- the engine's thread ----
   // Forces from the command line, applied from the first cycle on.
@@ -78,13 +94,14 @@ class Exchange : public CycleObserver {
   std::vector<std::string> take_dropped_forces();
 
  private:
-  enum class Kind { Write, Force, Release };
+  enum class Kind { Write, WriteMany, Force, Release };
   struct Request {
     Kind kind;
     Variable variable;
     Encoded value;
     const Symbols* names;   // the symbols the variable was found in
     std::promise<Status> done;
+    std::vector<VariableWrite> group;   // WriteMany
   };
   struct Active {
     Variable variable;
@@ -92,7 +109,8 @@ class Exchange : public CycleObserver {
     bool afterCycle = false;   // the program writes it: written again after each cycle
   };
 
-  std::future<Status> submit(Kind kind, const Variable& variable, const Encoded& value);
+  std::future<Status> submit(Kind kind, const Variable& variable, const Encoded& value,
+                             std::vector<VariableWrite> group = {});
   Status apply(Request& request);
   void write_forces(bool afterCycle);
   void share_forces();
@@ -114,6 +132,8 @@ class Exchange : public CycleObserver {
   uint64_t forcesVersion_ = 0;
   bool ended_ = false;
   // The engine's thread only.
+  std::ostream* out_ = nullptr;
+  std::ostream* err_ = nullptr;
   std::vector<Active> active_;
   std::vector<std::string> dropped_;
   std::vector<std::shared_ptr<Snapshot>> spare_;   // snapshots no channel holds any more
