@@ -14,8 +14,6 @@ namespace softplc {
 
 namespace {
 
-std::string because(int error) { return std::strerror(error); }
-
 // "0-3,6": the CPUs of a set, for messages.
 template <class Has>
 std::string cpu_list(int count, Has has) {
@@ -99,6 +97,8 @@ Status check_cpu(int cpu) {
 }
 
 namespace {
+
+std::string because(int error) { return std::strerror(error); }
 
 // Touches a stretch of stack now, so that the cycles' calls find it mapped (and, locked, resident).
 __attribute__((noinline)) void touch_stack() {
