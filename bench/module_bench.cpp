@@ -1,6 +1,7 @@
 // What a cycle and a data access cost, through the exports as a runtime calls them: a cycle with
 // the hook switch off (the cost of every hook is then a switch test), a cycle with the hooks on
-// and a handler that only counts, and the byte copies of the data-access exports.
+// and a handler that only counts (installed with a user pointer, and in the direct form), and the
+// byte copies of the data-access exports.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -9,6 +10,16 @@
 #include "loaded_module.h"
 
 namespace {
+
+uint64_t g_directEvents = 0;
+int32_t KX_STDCALL count_enter(int32_t, void*, int32_t, EntryPointDescriptor*) {
+  ++g_directEvents;
+  return 0;
+}
+int32_t KX_STDCALL count_exit(EntryPointDescriptor*) {
+  ++g_directEvents;
+  return 0;
+}
 
 struct Fixture {
   std::unique_ptr<LoadedModule> module;
@@ -56,6 +67,20 @@ void BM_CycleHooksOn(benchmark::State& state) {
       static_cast<double>(f.events - before) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_CycleHooksOn);
+
+void BM_CycleHooksOnDirect(benchmark::State& state) {
+  Fixture& f = fixture();
+  kxdbg_set_direct_handler(count_enter, count_exit);
+  f.globalSwitch = 1;
+  const uint64_t before = g_directEvents;
+  for (auto _ : state) f.cycle();
+  f.globalSwitch = 0;
+  kxdbg_set_handler([](void* user, int32_t, void*, int32_t, EntryPointDescriptor*) { ++*static_cast<uint64_t*>(user); },
+                    [](void* user, EntryPointDescriptor*) { ++*static_cast<uint64_t*>(user); }, &f.events);
+  state.counters["hook_calls_per_cycle"] =
+      static_cast<double>(g_directEvents - before) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_CycleHooksOnDirect);
 
 void BM_GetData(benchmark::State& state) {
   Fixture& f = fixture();

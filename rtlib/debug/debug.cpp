@@ -15,14 +15,19 @@
 //     code of the first one.
 // clr clears the current error, not the cycle's record.
 //
-// Hooks: the handler is an immutable record behind one atomic pointer; a missing handler is a
-// function that counts the event as dropped, so a hook never tests for one. Enter and Exit load the
-// pointer afresh on every call and call the handler with nothing held, so a handler may replace or
-// clear itself (or the other one) from inside a callback, from the cycle's thread or any other,
-// and the change applies from the next event. A record, once installed, is never freed (a hook on
-// another thread may still be reading it); identical handlers share one record, so a host that
-// switches between a few handlers does not make the list grow. Both answer 0.
+// Hooks: the handler is an immutable record behind one atomic pointer, holding the handler in both
+// of its forms. Enter and Exit load the pointer afresh on every call and jump to the record's
+// direct form with the module's arguments where they lie (a sibling call: the handler returns
+// straight to the module). A handler installed in the direct form is reached so at no further
+// cost; one installed with a user pointer has forwarders there that call it with its pointer. A
+// missing handler is a function that counts the event as dropped, so a hook never tests for one.
+// Nothing is held while a handler runs, so it may replace or clear itself (or the other one) from
+// inside a callback, from the cycle's thread or any other, and the change applies from the next
+// event. A record, once installed, is never freed (a hook on another thread may still be reading
+// it); identical handlers share one record, so a host that switches between a few handlers does
+// not make the list grow. Both hooks answer what the direct form answers: 0.
 #include <atomic>
+#include <cstddef>
 #include <deque>
 #include <mutex>
 
@@ -40,12 +45,6 @@ struct ErrorInfo {
 
 ErrorInfo g_error;
 
-struct Handler {
-  kxdbg_enter_handler enter = nullptr;
-  kxdbg_exit_handler exit = nullptr;
-  void* user = nullptr;
-};
-
 std::atomic<uint32_t> g_dropped{0};
 
 // Counted by the cycle's thread only, without a read-modify-write instruction or a lock. A
@@ -55,18 +54,72 @@ void count_dropped() {
   if (dropped != UINT32_MAX) g_dropped.store(dropped + 1, std::memory_order_relaxed);
 }
 
-// What stands in for a missing handler: the hooks always have a function to call.
-void KX_CDECL drop_enter(void*, int32_t, void*, int32_t, EntryPointDescriptor*) { count_dropped(); }
-void KX_CDECL drop_exit(void*, EntryPointDescriptor*) { count_dropped(); }
+}  // namespace
 
-const Handler kNoHandler{drop_enter, drop_exit, nullptr};
-std::atomic<const Handler*> g_handler{&kNoHandler};
+// An installed handler in both forms: the direct one, which the hooks' code (below) jumps through
+// (the first two fields), and the user-pointer one. Each half is the host's function in the form
+// it was installed in, an adapter or forwarder in the other form, or a dropper in both.
+struct KxdbgHandler {
+  kxdbg_direct_enter_handler directEnter;
+  kxdbg_direct_exit_handler directExit;
+  kxdbg_enter_handler enter;
+  kxdbg_exit_handler exit;
+  void* user;   // the host's user pointer, or (installed in the direct form) the record itself
 
-// Every handler record installed so far (stable addresses), for kxdbg_set_handler only. Never
-// destroyed: a hook may still come during the process's exit.
+  bool operator==(const KxdbgHandler&) const = default;
+};
+static_assert(offsetof(KxdbgHandler, directEnter) == 0 && offsetof(KxdbgHandler, directExit) == 4,
+              "the hooks jump through the first two words of the record");
+
+extern "C" {
+// What the hooks jump through. A plain word that an aligned load reads whole; the hooks' code
+// refers to it by this name.
+extern std::atomic<const KxdbgHandler*> kxdbg_current_handler;
+}
+
+namespace {
+
+// A missing half: the event is counted as dropped.
+int32_t KX_STDCALL drop_enter(int32_t, void*, int32_t, EntryPointDescriptor*) {
+  count_dropped();
+  return 0;
+}
+int32_t KX_STDCALL drop_exit(EntryPointDescriptor*) {
+  count_dropped();
+  return 0;
+}
+void KX_CDECL drop_user_enter(void*, int32_t, void*, int32_t, EntryPointDescriptor*) { count_dropped(); }
+void KX_CDECL drop_user_exit(void*, EntryPointDescriptor*) { count_dropped(); }
+
+// A half installed with a user pointer, in the direct form: the record is loaded again (another
+// thread may have replaced it since the hook loaded it; the event then goes to the new handler,
+// as it would have a moment later) and its half called with its user pointer.
+int32_t KX_STDCALL forward_enter(int32_t typeId, void* address, int32_t kind, EntryPointDescriptor* descriptor) {
+  const KxdbgHandler* h = kxdbg_current_handler.load(std::memory_order_acquire);
+  h->enter(h->user, typeId, address, kind, descriptor);
+  return 0;
+}
+int32_t KX_STDCALL forward_exit(EntryPointDescriptor* descriptor) {
+  const KxdbgHandler* h = kxdbg_current_handler.load(std::memory_order_acquire);
+  h->exit(h->user, descriptor);
+  return 0;
+}
+
+// A half installed in the direct form, in the user-pointer form: the user pointer is the record.
+void KX_CDECL adapt_enter(void* user, int32_t typeId, void* address, int32_t kind, EntryPointDescriptor* descriptor) {
+  static_cast<const KxdbgHandler*>(user)->directEnter(typeId, address, kind, descriptor);
+}
+void KX_CDECL adapt_exit(void* user, EntryPointDescriptor* descriptor) {
+  static_cast<const KxdbgHandler*>(user)->directExit(descriptor);
+}
+
+const KxdbgHandler kNoHandler{drop_enter, drop_exit, drop_user_enter, drop_user_exit, nullptr};
+
+// Every handler record installed so far (stable addresses), for installing only. Never destroyed:
+// a hook may still come during the process's exit.
 struct Installed {
   std::mutex mutex;
-  std::deque<Handler> records;
+  std::deque<KxdbgHandler> records;
 };
 
 Installed& installed() {
@@ -74,21 +127,60 @@ Installed& installed() {
   return *instance;
 }
 
+// Installs `wanted` (`selfUser`: its user pointer is its own record), sharing the record of an
+// identical earlier handler, and starts the dropped count anew.
+void install(KxdbgHandler wanted, bool selfUser) {
+  const KxdbgHandler* record = &kNoHandler;
+  if (!(wanted == kNoHandler)) {
+    Installed& list = installed();
+    std::lock_guard lock(list.mutex);
+    record = nullptr;
+    for (const KxdbgHandler& h : list.records) {
+      if (selfUser) wanted.user = const_cast<KxdbgHandler*>(&h);
+      if (h == wanted) record = &h;
+    }
+    if (record == nullptr) {
+      KxdbgHandler& added = list.records.emplace_back(wanted);
+      if (selfUser) added.user = &added;
+      record = &added;
+    }
+  }
+  kxdbg_current_handler.store(record, std::memory_order_release);
+  g_dropped.store(0, std::memory_order_relaxed);
+}
+
 }  // namespace
 
 extern "C" {
 
-KXOPLCK_API int32_t KX_STDCALL KXoplck_EnterBreakpoint(int32_t typeId, void* address, int32_t kind,
-                                                       EntryPointDescriptor* descriptor) {
-  const Handler* h = g_handler.load(std::memory_order_acquire);
-  h->enter(h->user, typeId, address, kind, descriptor);
-  return 0;
+std::atomic<const KxdbgHandler*> kxdbg_current_handler{&kNoHandler};
+static_assert(std::atomic<const KxdbgHandler*>::is_always_lock_free &&
+              sizeof(std::atomic<const KxdbgHandler*>) == sizeof(const KxdbgHandler*));
+
+// The hooks, written out so that they add nothing to the jump: load the record (an aligned load,
+// on x86 an acquire) and jump through its field with the module's arguments where they lie. On
+// Linux the record's address is taken relative to the code (the call to the next instruction
+// gives the code's address; position-independent, no relocation in the text); in the Windows DLL
+// the base relocation fixes the absolute address.
+#if defined(_WIN32)
+#define KXDBG_LOAD_HANDLER "movl _kxdbg_current_handler, %eax\n\t"
+#else
+#define KXDBG_LOAD_HANDLER                        \
+  "call 1f\n"                                     \
+  "1:\n\t"                                        \
+  ".cfi_adjust_cfa_offset 4\n\t"                  \
+  "popl %eax\n\t"                                 \
+  ".cfi_adjust_cfa_offset -4\n\t"                 \
+  "movl kxdbg_current_handler-1b(%eax), %eax\n\t"
+#endif
+
+KXOPLCK_API __attribute__((naked)) int32_t KX_STDCALL KXoplck_EnterBreakpoint(int32_t, void*, int32_t,
+                                                                              EntryPointDescriptor*) {
+  asm(KXDBG_LOAD_HANDLER "jmp *(%eax)");
 }
 
-KXOPLCK_API int32_t KX_STDCALL KXoplck_ExitBreakpoint(EntryPointDescriptor* descriptor) {
-  const Handler* h = g_handler.load(std::memory_order_acquire);
-  h->exit(h->user, descriptor);
-  return 0;
+KXOPLCK_API __attribute__((naked)) int32_t KX_STDCALL KXoplck_ExitBreakpoint(EntryPointDescriptor*) {
+  asm(KXDBG_LOAD_HANDLER "jmp *4(%eax)");
 }
 
 KXOPLCK_API void KX_STDCALL KXoplck_clrErrorInfo(void) { g_error.recorded = 0; }
@@ -106,19 +198,18 @@ KXOPLCK_API int32_t KX_STDCALL KXoplck_getErrorInfo(void) { return g_error.recor
 
 KXOPLCK_API void KX_CDECL kxdbg_set_handler(kxdbg_enter_handler enter, kxdbg_exit_handler exit,
                                             void* user) {
-  const Handler* record = &kNoHandler;
-  if (enter != nullptr || exit != nullptr) {
-    const Handler wanted{enter != nullptr ? enter : drop_enter, exit != nullptr ? exit : drop_exit, user};
-    Installed& list = installed();
-    std::lock_guard lock(list.mutex);
-    record = nullptr;
-    for (const Handler& h : list.records) {
-      if (h.enter == wanted.enter && h.exit == wanted.exit && h.user == wanted.user) record = &h;
-    }
-    if (record == nullptr) record = &list.records.emplace_back(wanted);
-  }
-  g_handler.store(record, std::memory_order_release);
-  g_dropped.store(0, std::memory_order_relaxed);
+  if (enter == nullptr && exit == nullptr) return install(kNoHandler, false);
+  install({enter != nullptr ? forward_enter : drop_enter, exit != nullptr ? forward_exit : drop_exit,
+           enter != nullptr ? enter : drop_user_enter, exit != nullptr ? exit : drop_user_exit, user},
+          false);
+}
+
+KXOPLCK_API void KX_CDECL kxdbg_set_direct_handler(kxdbg_direct_enter_handler enter,
+                                                   kxdbg_direct_exit_handler exit) {
+  if (enter == nullptr && exit == nullptr) return install(kNoHandler, false);
+  install({enter != nullptr ? enter : drop_enter, exit != nullptr ? exit : drop_exit,
+           enter != nullptr ? adapt_enter : drop_user_enter, exit != nullptr ? adapt_exit : drop_user_exit, nullptr},
+          true);
 }
 
 KXOPLCK_API uint32_t KX_CDECL kxdbg_dropped_event_count(void) {

@@ -112,6 +112,10 @@ KXAPI_API int32_t KX_CDECL kxrt_clock_advance_ns(int64_t ns) {
 
 KXAPI_API int64_t KX_CDECL kxrt_clock_now_ns(void) { return g_clock.now_ns(); }
 
+KXAPI_API int64_t KX_CDECL kxrt_clock_origin_ns(void) {
+  return g_clock.origin_ns.load(std::memory_order_relaxed);
+}
+
 KXAPI_API void KX_CDECL kxrt_clock_latch(void) { g_clock.latch(g_clock.now_ns(), true); }
 
 KXAPI_API int64_t KX_CDECL kxrt_clock_latched_ns(void) {

@@ -70,6 +70,10 @@ KXAPI_API int32_t KX_CDECL kxrt_clock_set_ns(int64_t ns);
 KXAPI_API int32_t KX_CDECL kxrt_clock_advance_ns(int64_t ns);
 // The clock's current time in nanoseconds since its origin (not latched).
 KXAPI_API int64_t KX_CDECL kxrt_clock_now_ns(void);
+// The monotonic clock's origin: what std::chrono::steady_clock read at kxrt_clock_select, in
+// nanoseconds since its epoch (on Linux the CLOCK_MONOTONIC time, for absolute sleeps). The
+// monotonic clock's time is the steady clock's minus this.
+KXAPI_API int64_t KX_CDECL kxrt_clock_origin_ns(void);
 // Latches the current time for the cycle that is about to run; the timers read only the latched
 // time, so every timer of one cycle sees the same instant. (The timers count on a time base that
 // each latch moves forward by the latched time's forward step: when the clock goes back, timing
@@ -111,19 +115,32 @@ KXAPI_API int32_t KX_CDECL kxrt_online_change_end(const EntryPointDescriptor* su
 KXAPI_API const char* KX_CDECL kxrt_last_message(void);
 
 // ---- debugger ---------------------------------------------------------------------------------
+// A handler of the hook events comes in one of two forms.
+//
+// With a user pointer (cdecl): the library calls it with the pointer given at installation.
 typedef void(KX_CDECL* kxdbg_enter_handler)(void* user, int32_t typeId, void* address,
                                             int32_t kind, EntryPointDescriptor* descriptor);
 typedef void(KX_CDECL* kxdbg_exit_handler)(void* user, EntryPointDescriptor* descriptor);
+// Direct: functions with the hooks' own signature (stdcall, the module's arguments). The hook
+// jumps to them, so the handler returns straight to the module and its result is the hook's: it
+// answers 0. There is no user pointer: such a handler finds its state by itself. The cheapest
+// form, for handlers that run at every event.
+typedef int32_t(KX_STDCALL* kxdbg_direct_enter_handler)(int32_t typeId, void* address, int32_t kind,
+                                                        EntryPointDescriptor* descriptor);
+typedef int32_t(KX_STDCALL* kxdbg_direct_exit_handler)(EntryPointDescriptor* descriptor);
 
-// Installs the handler of the hook events (null handlers: events are counted and dropped). The
-// handler runs on the cycle's thread inside the hook call: while it has not returned, the cycle
-// is held there. Every hook call reads the handler afresh (one atomic load, no lock), so a handler
-// may replace or clear itself (or the other one) from inside a callback, and any thread may
-// replace it; the change applies from the next event. This call itself may lock and allocate
-// (a new handler record); the hooks never do.
+// Installs the handler of the hook events, replacing the one installed before in either form
+// (null halves: those events are counted and dropped; both null: no handler). The handler runs
+// on the cycle's thread inside the hook call: while it has not returned, the cycle is held
+// there. Every hook call reads the handler afresh (one atomic load, no lock), so a handler may
+// replace or clear itself (or the other one) from inside a callback, and any thread may replace
+// it; the change applies from the next event. These calls themselves may lock and allocate (a
+// new handler record); the hooks never do.
 KXOPLCK_API void KX_CDECL kxdbg_set_handler(kxdbg_enter_handler enter, kxdbg_exit_handler exit,
                                             void* user);
-// Hook events that found no handler since the last kxdbg_set_handler call (or since load).
+KXOPLCK_API void KX_CDECL kxdbg_set_direct_handler(kxdbg_direct_enter_handler enter,
+                                                   kxdbg_direct_exit_handler exit);
+// Hook events that found no handler since the last kxdbg_set_*handler call (or since load).
 KXOPLCK_API uint32_t KX_CDECL kxdbg_dropped_event_count(void);
 
 // Error information of the running cycle (one per process; see the threading rule above).

@@ -16,6 +16,10 @@ struct Arguments {
   std::string duration;
   std::string period = "10ms";
   bool realtime = false;
+  bool rt = false;
+  std::string rtPriority;
+  std::string cpu;
+  std::string spin;
   bool warm = false;
   std::vector<std::string> sets;
   std::string trace;

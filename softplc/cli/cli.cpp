@@ -78,6 +78,15 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       ->type_name("TIME");
   run->add_flag("--realtime", args.realtime,
                 "Run on the monotonic clock, each cycle at its absolute deadline (default: simulated clock)");
+  run->add_flag("--rt", args.rt,
+                "With --realtime: run the cycles at a real-time priority (SCHED_FIFO) with all memory locked");
+  run->add_option("--rt-priority", args.rtPriority, "With --rt: the real-time priority, 1 to 99 (default 80)")
+      ->type_name("N");
+  run->add_option("--cpu", args.cpu, "With --realtime: run the cycles on this CPU only")->type_name("N");
+  run->add_option("--spin", args.spin,
+                  "With --realtime: wait the last stretch of this length before each deadline awake, reading the "
+                  "clock, for a start closer to it (e.g. 50us)")
+      ->type_name("TIME");
   run->add_flag("--warm", args.warm, "Initialise with start mode 1 (warm start) instead of 0 (cold start)");
   add_set_option(run, args);
   add_symbols_option(run, args);

@@ -8,6 +8,7 @@
 #include "softplc/cli/commands.h"
 #include "softplc/cli/run_options.h"
 #include "softplc/engine/interrupt.h"
+#include "softplc/engine/realtime.h"
 #include "softplc/live/exchange.h"
 #include "softplc/live/status.h"
 #include "softplc/observe/error_tally.h"
@@ -153,6 +154,7 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   // A simulated clock runs as fast as the machine allows; with a live channel it keeps pace with
   // real time, so that the outside sees the program as it would run.
   engineOptions.paced = options->live();
+  engineOptions.spinNs = options->spinNs;
   Engine engine(std::move(prepared->plc), engineOptions);
 
   // The variables the host keeps: the program's (trace and report), then the --vars that are not
@@ -203,7 +205,7 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   std::optional<TraceObserver> trace;
   if (writer) engine.observe(trace.emplace(*writer, columns));
   ChangeSchedule schedule(options->replacements, out, err);
-  engine.observe(schedule);
+  if (schedule.planned() != 0) engine.observe(schedule);
   std::optional<ReloadOnChange> reload;
   if (options->reloadOnChange) engine.observe(reload.emplace(options->module, out, err));
   // Last: the statistics count the work of the other observers into each cycle.
@@ -222,7 +224,6 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   }
 
   InterruptGuard interruptions;
-  if (auto started = engine.start(); !started) return report_error(started.error(), err);
   if (reload) {
     auto watching = reload->start();
     if (!watching) return report_error(watching.error(), err);
@@ -235,7 +236,23 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
     if (!listening) return report_error(listening.error(), err);
     out << *listening << "\n" << std::flush;
   }
+  // The cycle thread's real-time scheduling, from the first cycle to the last: the live channels'
+  // threads, started before, keep ordinary scheduling.
+  std::optional<RealTimeThread> realtimeThread;
+  if (options->rt.scheduling || options->rt.cpu) {
+    realtimeThread.emplace(options->rt);
+    for (const std::string& refusal : realtimeThread->refusals()) {
+      err << "softplc: note: " << refusal << "; running on without it\n";
+    }
+    if (const std::string granted = realtimeThread->summary(); !granted.empty()) {
+      out << "real-time scheduling: " << granted << "\n";
+    }
+    out << std::flush;
+  }
+  // The clock starts last, so that the first deadline is not spent on setting up.
+  if (auto started = engine.start(); !started) return report_error(started.error(), err);
   const Status ran = engine.run(options->limit);
+  realtimeThread.reset();
   printer.reset();
   if (runStatus) runStatus->refresh(engine);
   running.stop();

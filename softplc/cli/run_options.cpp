@@ -126,6 +126,50 @@ Status run_schedule(const Arguments& args, RunOptions& options) {
   return ok_status();
 }
 
+// A whole number from `lowest` to `highest` for `option`.
+Result<int> parse_int(const std::string& text, const char* option, int lowest, int highest) {
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < lowest || value > highest) {
+    return usage_error(std::string(option) + " expects a whole number from " + std::to_string(lowest) + " to " +
+                       std::to_string(highest) + ", got '" + text + "'");
+  }
+  return value;
+}
+
+// Real-time scheduling and waiting: --rt, --rt-priority, --cpu, --spin. All of them belong to a
+// real-time run.
+Status run_realtime(const Arguments& args, RunOptions& options) {
+  const auto needs_realtime = [&](const char* option) {
+    return usage_error(std::string(option) + " needs --realtime (a simulated run has no deadlines to keep)");
+  };
+  if (args.rt) {
+    if (!args.realtime) return needs_realtime("--rt");
+    options.rt.scheduling = true;
+  }
+  if (!args.rtPriority.empty()) {
+    if (!args.rt) return usage_error("--rt-priority needs --rt");
+    auto priority = parse_int(args.rtPriority, "--rt-priority", kMinRealTimePriority, kMaxRealTimePriority);
+    if (!priority) return priority.error();
+    options.rt.priority = *priority;
+  }
+  if (!args.cpu.empty()) {
+    if (!args.realtime) return needs_realtime("--cpu");
+    auto cpu = parse_int(args.cpu, "--cpu", 0, std::numeric_limits<int>::max());
+    if (!cpu) return cpu.error();
+    if (auto usable = check_cpu(*cpu); !usable) return usable;
+    options.rt.cpu = *cpu;
+  }
+  if (!args.spin.empty()) {
+    if (!args.realtime) return needs_realtime("--spin");
+    auto spin = parse_duration_ns(args.spin);
+    if (!spin) return usage_error("--spin: " + spin.error().message);
+    if (*spin < 0 || *spin >= options.periodNs) return usage_error("--spin must be at least 0 and shorter than the period");
+    options.spinNs = *spin;
+  }
+  return ok_status();
+}
+
 // Statistics, trace, plot and the variables they show.
 Status run_outputs(const Arguments& args, RunOptions& options) {
   options.stats = args.stats;
@@ -213,6 +257,7 @@ Result<RunOptions> run_options(const Arguments& args) {
     options.symbols.file = std::filesystem::path(args.symbols);
   }
   options.realtime = args.realtime;
+  if (auto status = run_realtime(args, options); !status) return status.error();
   options.startMode = args.warm ? 1 : 0;
   options.events = args.events;
   options.sets = args.sets;

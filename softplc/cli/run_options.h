@@ -12,6 +12,7 @@
 
 #include "softplc/cli/arguments.h"
 #include "softplc/engine/engine.h"
+#include "softplc/engine/realtime.h"
 #include "softplc/live/http/http_channel.h"
 #include "softplc/live/modbus/modbus_channel.h"
 #include "softplc/observe/change_schedule.h"
@@ -32,6 +33,8 @@ struct RunOptions {
   RunLimit limit;
   int64_t periodNs = 10'000'000;
   bool realtime = false;
+  RealTimeOptions rt;                          // --rt, --rt-priority, --cpu
+  int64_t spinNs = 0;                          // --spin
   uint32_t startMode = 0;                      // 0 cold, 1 warm
   std::vector<std::string> sets;               // NAME=VALUE, resolved against the module
   std::optional<std::filesystem::path> tracePath;

@@ -1,10 +1,8 @@
 #include "softplc/engine/engine.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "kxrt.h"
-#include "softplc/engine/interrupt.h"
 #include "softplc/symbols/variable_spec.h"
 #include "softplc/target/online_change.h"
 
@@ -17,27 +15,23 @@ std::string runtime_failure(const char* what) {
   return std::string(what) + (message != nullptr && *message != '\0' ? std::string(": ") + message : "");
 }
 
-int64_t steady_ns() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// Latches the clock for the cycle about to run and clears the cycle's error information; gives the
-// cycle's time.
-int64_t latch_cycle() {
-  kxrt_clock_latch();
-  kxdbg_begin_cycle();
-  return kxrt_clock_latched_ns();
-}
-
 }  // namespace
 
-Engine::Engine(std::unique_ptr<Plc> plc, EngineOptions options) : plc_(std::move(plc)), options_(options) {}
+Engine::Engine(std::unique_ptr<Plc> plc, EngineOptions options)
+    : plc_(std::move(plc)), options_(options), pacer_(options.spinNs) {}
 
 Engine::~Engine() = default;
 
 void Engine::observe(CycleObserver& observer) {
-  observers_.push_back(&observer);
+  const unsigned points = observer.points();
+  const auto add = [&](CyclePoint point, std::vector<CycleObserver*>& list) {
+    if ((points & point) != 0) list.push_back(&observer);
+  };
+  add(kBeforeCycle, beforeCycle_);
+  add(kCycleStarting, cycleStarting_);
+  add(kAfterCycle, afterCycle_);
+  add(kDeadlinesSkipped, deadlinesSkipped_);
+  add(kModuleChanged, moduleChanged_);
   timeExecution_ = timeExecution_ || observer.wants_execution_time();
 }
 
@@ -49,56 +43,60 @@ HeldVariable& Engine::hold(const Variable& variable) {
 Status Engine::start() {
   const int32_t source = realtime() ? KXRT_CLOCK_MONOTONIC : KXRT_CLOCK_SIMULATED;
   if (kxrt_clock_select(source) != 0) return runtime_error(runtime_failure("the runtime refused the clock"));
-  steadyOrigin_ = steady_ns();
+  simulatedNs_ = 0;
+  steadyOrigin_ = steady_clock_ns();
   return ok_status();
 }
-
-bool Engine::stop_requested() const { return stop_.load(std::memory_order_relaxed) || interrupted(); }
 
 bool Engine::finished(const RunLimit& limit) const {
   return (limit.deadlines && realtime() ? deadline_ : cycles_) >= limit.count;
 }
 
-int64_t Engine::now_ns() const { return realtime() ? kxrt_clock_now_ns() : steady_ns(); }
+int64_t Engine::now_ns() const { return realtime() ? kxrt_clock_now_ns() : steady_clock_ns(); }
 
 Result<bool> Engine::run_cycle(const RunLimit& limit) {
   const uint64_t index = cycles_;
-  for (CycleObserver* observer : observers_) observer->before_cycle(*this, index);
+  for (CycleObserver* observer : beforeCycle_) observer->before_cycle(*this, index);
   if (stop_requested()) return false;
 
   const int64_t period = options_.period_ns();
-  int64_t due = 0;
+  CycleInfo cycle;
+  cycle.index = index;
   if (realtime()) {
     pacer_.wait_until(static_cast<int64_t>(deadline_) * period, stop_);
     if (stop_requested()) return false;
-    const uint64_t reached = static_cast<uint64_t>(std::max<int64_t>(0, latch_cycle()) / period);
+    // The cycle's instant: latched once, right at its start.
+    kxrt_clock_latch();
+    cycle.timeNs = kxrt_clock_latched_ns();
+    const uint64_t reached = static_cast<uint64_t>(std::max<int64_t>(0, cycle.timeNs) / period);
     if (reached > deadline_) {
       const uint64_t last = limit.deadlines ? std::min(reached, limit.count) : reached;
       if (last > deadline_) {
-        for (CycleObserver* observer : observers_) observer->deadlines_skipped(*this, last - deadline_);
+        for (CycleObserver* observer : deadlinesSkipped_) observer->deadlines_skipped(*this, last - deadline_);
       }
       deadline_ = reached;
       if (finished(limit)) return false;
     }
-    due = static_cast<int64_t>(deadline_) * period;
+    cycle.deadlineNs = static_cast<int64_t>(deadline_) * period;
   } else {
     if (options_.paced) {
       pacer_.wait_until_steady(steadyOrigin_, static_cast<int64_t>(index) * period, stop_);
       if (stop_requested()) return false;
     }
-    if (index > 0 && kxrt_clock_advance_ns(period) != 0) {
-      return runtime_error(runtime_failure("the runtime refused to advance the clock"));
+    // Moving the simulated clock latches it (the first cycle runs at the origin, latched by start).
+    if (index > 0) {
+      if (kxrt_clock_advance_ns(period) != 0) {
+        return runtime_error(runtime_failure("the runtime refused to advance the clock"));
+      }
+      simulatedNs_ += period;
     }
-    due = latch_cycle();
+    cycle.timeNs = simulatedNs_;
+    cycle.deadlineNs = simulatedNs_;
   }
-
-  CycleInfo cycle;
-  cycle.index = index;
-  cycle.timeNs = kxrt_clock_latched_ns();
-  cycle.deadlineNs = due;
+  kxdbg_begin_cycle();
   if (!firstTimeNs_) firstTimeNs_ = cycle.timeNs;
   lastTimeNs_ = cycle.timeNs;
-  for (CycleObserver* observer : observers_) observer->cycle_starting(*this, index, cycle.timeNs);
+  for (CycleObserver* observer : cycleStarting_) observer->cycle_starting(*this, index, cycle.timeNs);
 
   if (timeExecution_) {
     const int64_t before = now_ns();
@@ -111,7 +109,7 @@ Result<bool> Engine::run_cycle(const RunLimit& limit) {
   ++deadline_;
   cycle.errorCount = kxdbg_cycle_error_count();
   if (cycle.errorCount != 0) cycle.firstError = kxdbg_cycle_first_error();
-  for (CycleObserver* observer : observers_) observer->after_cycle(*this, cycle);
+  for (CycleObserver* observer : afterCycle_) observer->after_cycle(*this, cycle);
   return true;
 }
 
@@ -152,7 +150,7 @@ Result<ChangeOutcome> Engine::change_module(const std::filesystem::path& path) {
       }
     }
   }
-  for (CycleObserver* observer : observers_) observer->module_changed(*this);
+  for (CycleObserver* observer : moduleChanged_) observer->module_changed(*this);
   return outcome;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "softplc/engine/interrupt.h"
 #include "softplc/engine/observer.h"
 #include "softplc/engine/pacer.h"
 #include "softplc/target/plc.h"
@@ -39,6 +40,9 @@ struct EngineOptions {
   // the outside (a live channel) sees the program at the pace of its clock. The times the cycles
   // read stay the simulated ones.
   bool paced = false;
+  // Real time: the last stretch before each deadline is waited for by reading the clock in a busy
+  // loop rather than asleep (0: sleep the whole wait).
+  int64_t spinNs = 0;
   int64_t period_ns() const { return deadlines.periodNs; }
 };
 
@@ -101,7 +105,7 @@ class Engine {
 
   // Asks the run to end after the cycle in progress (any thread; signals ask too).
   void request_stop() { stop_.store(true, std::memory_order_relaxed); }
-  bool stop_requested() const;
+  bool stop_requested() const { return stop_.load(std::memory_order_relaxed) || interrupted(); }
 
   uint64_t cycles() const { return cycles_; }          // cycles run
   uint64_t deadlines() const { return deadline_; }     // deadlines passed (real time)
@@ -120,13 +124,19 @@ class Engine {
   std::unique_ptr<Plc> plc_;
   EngineOptions options_;
   Pacer pacer_;
-  std::vector<CycleObserver*> observers_;
+  // The observers by the point they are told of, each list in the order they were added.
+  std::vector<CycleObserver*> beforeCycle_;
+  std::vector<CycleObserver*> cycleStarting_;
+  std::vector<CycleObserver*> afterCycle_;
+  std::vector<CycleObserver*> deadlinesSkipped_;
+  std::vector<CycleObserver*> moduleChanged_;
   bool timeExecution_ = false;
   std::deque<HeldVariable> held_;
   std::atomic<bool> stop_{false};
   uint64_t cycles_ = 0;
   uint64_t deadline_ = 0;   // index of the next cycle's deadline: due at deadline_ × period
   std::optional<int64_t> firstTimeNs_;
+  int64_t simulatedNs_ = 0;   // the simulated clock's time, which only the engine moves
   int64_t steadyOrigin_ = 0;
   int64_t lastTimeNs_ = 0;
 };

@@ -5,11 +5,11 @@
 
 namespace softplc {
 
+volatile std::sig_atomic_t detail::gInterruptSignal = 0;
+
 namespace {
 
-volatile std::sig_atomic_t gSignal = 0;
-
-extern "C" void on_signal(int number) { gSignal = number; }
+extern "C" void on_signal(int number) { detail::gInterruptSignal = number; }
 
 #if defined(_WIN32)
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGBREAK};
@@ -25,7 +25,7 @@ int gGuards = 0;
 
 InterruptGuard::InterruptGuard() {
   if (gGuards++ != 0) return;
-  gSignal = 0;
+  detail::gInterruptSignal = 0;
   for (std::size_t i = 0; i < std::size(kSignals); ++i) gPrevious[i] = std::signal(kSignals[i], &on_signal);
 }
 
@@ -35,10 +35,8 @@ InterruptGuard::~InterruptGuard() {
     std::signal(kSignals[i], gPrevious[i] == SIG_ERR ? SIG_DFL : gPrevious[i]);
 }
 
-bool interrupted() { return gSignal != 0; }
-
 const char* interrupting_signal() {
-  switch (gSignal) {
+  switch (detail::gInterruptSignal) {
     case 0: return nullptr;
     case SIGINT: return "SIGINT";
     case SIGTERM: return "SIGTERM";
@@ -51,6 +49,6 @@ const char* interrupting_signal() {
   }
 }
 
-void clear_interruption() { gSignal = 0; }
+void clear_interruption() { detail::gInterruptSignal = 0; }
 
 }  // namespace softplc

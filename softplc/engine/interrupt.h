@@ -3,7 +3,14 @@
 // printed. While an InterruptGuard lives, these signals only set a flag.
 #pragma once
 
+#include <csignal>
+
 namespace softplc {
+
+namespace detail {
+// The number of the signal that asked the run to end, 0 if none did; set by the signal handler.
+extern volatile std::sig_atomic_t gInterruptSignal;
+}  // namespace detail
 
 class InterruptGuard {
  public:
@@ -13,8 +20,9 @@ class InterruptGuard {
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 };
 
-// Whether a signal asked the run to end, and which ("SIGTERM"); null when none did.
-bool interrupted();
+// Whether a signal asked the run to end (cheap enough to ask before every cycle), and which
+// ("SIGTERM"); null when none did.
+inline bool interrupted() { return detail::gInterruptSignal != 0; }
 const char* interrupting_signal();
 // Forgets an interruption that has been dealt with (the debugger's prompt takes Ctrl-C as "stop").
 void clear_interruption();

@@ -19,9 +19,23 @@ struct CycleInfo {
   int32_t firstError = 0;    // the code of the first of them
 };
 
+// The points of a cycle at which an observer is told; the engine calls each observer only at the
+// points it names, so an observer pays nothing at the others.
+enum CyclePoint : unsigned {
+  kBeforeCycle = 1u << 0,
+  kCycleStarting = 1u << 1,
+  kAfterCycle = 1u << 2,
+  kDeadlinesSkipped = 1u << 3,
+  kModuleChanged = 1u << 4,
+  kAllPoints = (1u << 5) - 1,
+};
+
 class CycleObserver {
  public:
   virtual ~CycleObserver() = default;
+
+  // The points this observer wants (CyclePoint bits), asked once when it is added.
+  virtual unsigned points() const { return kAllPoints; }
 
   // Between two cycles, before cycle `index` waits for its deadline: the place for online changes
   // and for writes into the data area.

@@ -22,6 +22,7 @@ class ChangeSchedule : public CycleObserver {
   // `replacements` in cycle order, at most one per cycle.
   ChangeSchedule(std::vector<Replacement> replacements, std::ostream& out, std::ostream& err);
 
+  unsigned points() const override { return kBeforeCycle; }
   void before_cycle(Engine& engine, uint64_t index) override;
 
   // Reports the changes whose cycle the run did not reach; call once, after the run.

@@ -76,6 +76,7 @@ DurationSummary Distribution::summary() const {
   s.mean = static_cast<double>(sum_ / static_cast<long double>(count_));
   // The bucket's upper end may lie past the largest sample; the largest sample is the better bound.
   s.p99 = std::clamp(histogram_.quantile(0.99), min_, max_);
+  s.p999 = std::clamp(histogram_.quantile(0.999), min_, max_);
   return s;
 }
 
@@ -145,6 +146,7 @@ std::string summary_line(const char* label, const DurationSummary& s) {
   line += "min " + format_duration(static_cast<double>(s.min));
   line += "  mean " + format_duration(s.mean);
   line += "  p99 " + format_duration(static_cast<double>(s.p99));
+  line += "  p99.9 " + format_duration(static_cast<double>(s.p999));
   line += "  max " + format_duration(static_cast<double>(s.max));
   return line + "\n";
 }

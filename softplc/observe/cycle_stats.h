@@ -1,4 +1,4 @@
-// Cycle statistics of a run: execution time and start jitter (min, mean, p99, max), overruns,
+// Cycle statistics of a run: execution time and start jitter (min, mean, p99, p99.9, max), overruns,
 // skipped deadlines and the period achieved. Fixed memory however long the run: the percentiles
 // come from a log-linear histogram, not from stored samples.
 #pragma once
@@ -33,13 +33,14 @@ class LatencyHistogram {
   uint64_t count_ = 0;
 };
 
-// Min, mean, p99 and max of one kind of duration.
+// Min, mean, p99, p99.9 and max of one kind of duration.
 struct DurationSummary {
   uint64_t count = 0;
   int64_t min = 0;
   int64_t max = 0;
   double mean = 0.0;
-  int64_t p99 = 0;   // never above max
+  int64_t p99 = 0;    // never above max
+  int64_t p999 = 0;   // the 99.9th percentile, never above max
 };
 
 class Distribution {
@@ -108,8 +109,8 @@ std::string format_duration(double ns);
 
 // The report of an interval or a whole run, several lines ending in "\n":
 //   cycle statistics, whole run: 6000 cycles in 59.99s, real-time, period 10ms
-//     execution time  min 2.1us  mean 3.4us  p99 9.0us  max 15.2us
-//     start jitter    min 52.1us  mean 61.0us  p99 98.3us  max 150.3us
+//     execution time  min 2.1us  mean 3.4us  p99 9.0us  p99.9 12.1us  max 15.2us
+//     start jitter    min 52.1us  mean 61.0us  p99 98.3us  p99.9 120.5us  max 150.3us
 //     mean period     10.000ms (target 10ms)
 //     period kept: no overruns, no deadlines skipped
 // A simulated run has no deadlines: only the first two lines.

@@ -18,6 +18,7 @@ class ErrorTally : public CycleObserver {
     int64_t firstTimeNs = 0;
   };
 
+  unsigned points() const override { return kAfterCycle; }
   void after_cycle(Engine& engine, const CycleInfo& cycle) override;
 
   const std::map<int32_t, Entry>& entries() const { return entries_; }

@@ -5,8 +5,11 @@
 //     enter kind 1 type 28 Ext_Block offset 720 Ext1
 //     exit Ext_Block Ext1
 //   cycle 0: error 140 (2 recorded)
-// Each line is formatted once into a buffer that is written out at the end of each cycle; places
-// come from a name table built once per module.
+// Lines are formatted into a buffer allocated once, written out at the end of each cycle (or when
+// it fills up). The text of every place the symbol file knows (a block instance, a record, a
+// variable that an operation reports, the program) is made once per module, so that an event
+// there costs a lookup and a copy; other places are formatted piece by piece. An event allocates
+// nothing.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +33,7 @@ class EventPrinter : public CycleObserver {
   EventPrinter(const EventPrinter&) = delete;
   EventPrinter& operator=(const EventPrinter&) = delete;
 
+  unsigned points() const override { return kCycleStarting | kAfterCycle | kModuleChanged; }
   void cycle_starting(Engine& engine, uint64_t index, int64_t timeNs) override;
   void after_cycle(Engine& engine, const CycleInfo& cycle) override;
   void module_changed(Engine& engine) override;
@@ -43,18 +47,35 @@ class EventPrinter : public CycleObserver {
   static void KX_CDECL on_enter(void* user, int32_t typeId, void* address, int32_t kind,
                                 EntryPointDescriptor* descriptor);
   static void KX_CDECL on_exit(void* user, EntryPointDescriptor* descriptor);
-  void indent();
 
+  // The lines of the events at one place the symbol file knows.
+  struct KnownPlace {
+    int32_t typeId = 0;
+    std::string enterTail;   // " type 13 R_TRIG offset 256 LagResetEdge\n"
+    std::string exitLine;    // "exit R_TRIG LagResetEdge\n"
+  };
+  // A block entered with kind 6 and not yet left.
   struct Open {
+    const KnownPlace* known;   // or null: the names below
     std::string_view block;
     std::string_view name;
   };
 
+  void learn_places();
+  const KnownPlace* known(int32_t typeId, uint32_t offset) const;
+  // Room for `length` more bytes; writes the buffer out first when it could not take them.
+  char* room(std::size_t length);
+  char* indent(char* out) const;
+  void append(std::string_view text);
+
   std::ostream& out_;
   Engine& engine_;
   PlaceResolver places_;
-  std::vector<Open> open_;   // the blocks entered with kind 6 and not yet left
-  std::string buffer_;
+  std::vector<KnownPlace> known_;        // by offset, then type identifier
+  std::vector<uint32_t> knownAt_;        // per data-area offset: the first of known_ there (and one more)
+  std::vector<Open> open_;
+  std::vector<char> buffer_;
+  std::size_t used_ = 0;
 };
 
 }  // namespace softplc

@@ -23,6 +23,7 @@ class ReloadOnChange : public CycleObserver {
   // Starts watching; gives the line that says what is watched.
   Result<std::string> start();
 
+  unsigned points() const override { return kBeforeCycle; }
   void before_cycle(Engine& engine, uint64_t index) override;
 
   std::size_t made() const { return made_; }

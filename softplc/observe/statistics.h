@@ -16,6 +16,7 @@ class StatsObserver : public CycleObserver {
  public:
   StatsObserver(std::ostream& out, int64_t periodNs, bool realtime, std::optional<int64_t> everyNs);
 
+  unsigned points() const override { return kAfterCycle | kDeadlinesSkipped; }
   bool wants_execution_time() const override { return true; }
   void after_cycle(Engine& engine, const CycleInfo& cycle) override;
   void deadlines_skipped(Engine& engine, uint64_t count) override;

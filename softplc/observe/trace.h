@@ -1,12 +1,17 @@
 // The trace file: CSV with a header row "time_s" and the traced variables' names, then one row per
 // cycle. Lines end in "\n" on every platform, so that every platform writes the same bytes for the
-// same run. Rows are built in a reused buffer (numbers by std::to_chars) and written in chunks; a
-// failed write cuts the file back to the last whole row that reached it, so a trace never ends in
-// half a row.
+// same run. Rows are built in a buffer allocated once (numbers by std::to_chars) and written in
+// chunks; a failed write cuts the file back to the last whole row that reached it, so a trace
+// never ends in half a row.
+//
+// Most variables keep their value from one cycle to the next: each column keeps the value of its
+// previous row with its text, and an unchanged value is copied as text, not formatted again. The
+// time column keeps the text of its whole seconds the same way.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <span>
 #include <string>
@@ -28,34 +33,67 @@ class TraceWriter {
   TraceWriter& operator=(const TraceWriter&) = delete;
   ~TraceWriter();
 
-  // One row: begin it with the cycle's time, add one value (or an empty field) per column in order,
-  // and end it. BOOL is written 0/1, INT and UINT as integers, REAL in the shortest form that reads
-  // back to the same float, TIME as its tick count.
+  // One row: begin it with the cycle's time, give every column in order its value (or an empty
+  // field), and end it. BOOL is written 0/1, INT and UINT as integers, REAL in the shortest form
+  // that reads back to the same float, TIME as its tick count.
   void begin_row(int64_t timeNs);
-  void add(ValueType type, const uint8_t* bytes);
-  void add_empty();
+  // `bytes`: the value's bytes, followed by at least 8 - size_of(type) readable bytes (the
+  // whole 8 are read at once).
+  void add(std::size_t column, ValueType type, const uint8_t* bytes);
+  void add_empty(std::size_t column);
   // Ends the row; the rows are written out in chunks, or now when `writeNow`.
   Status end_row(bool writeNow = false);
 
   // Writes what is buffered and closes the file; reports a write that failed on the way.
   Status close();
 
+  // Whether the column's value changed from one row to the next at least once (bytewise).
+  bool changed(std::size_t column) const { return column < fields_.size() && fields_[column].changed; }
+
   const std::filesystem::path& path() const { return path_; }
   // The whole rows in the file so far (not counting the header).
   uint64_t rows_written() const { return rowsWritten_; }
 
  private:
-  TraceWriter(std::FILE* file, std::filesystem::path path) : file_(file), path_(std::move(path)) {}
+  // A field's text with its leading comma, at most kFieldText bytes; copied as one block.
+  static constexpr std::size_t kFieldText = 32;
+  struct Field {
+    uint64_t value = 0;      // the bytes of the previous row's value, zero-extended
+    uint8_t key = 0;         // its type + 1; 0: the previous row had no value here
+    uint8_t length = 0;
+    bool changed = false;
+    char text[kFieldText];
+  };
+  static constexpr uint64_t kMask[] = {0xFF, 0xFFFF, 0xFFFF, 0xFFFF'FFFF, ~uint64_t{0}};   // by ValueType
+
+  void format(Field& field, ValueType type, uint64_t value);
+  TraceWriter(std::FILE* file, std::filesystem::path path, std::span<const std::string> columns);
   Status flush();
+  char* end() { return buffer_.data() + used_; }
 
   std::FILE* file_ = nullptr;
   std::filesystem::path path_;
-  std::string buffer_;            // whole rows not yet written
+  std::vector<char> buffer_;      // whole rows not yet written, then room for one more row
+  std::size_t used_ = 0;
+  std::vector<Field> fields_;
+  int64_t secondStart_ = -1;      // the time column: the whole second whose text is kept (-1: none)
+  char secondText_[24];
+  uint8_t secondLength_ = 0;
   uint64_t rowsBuffered_ = 0;
   uint64_t rowsWritten_ = 0;
   uint64_t bytesWritten_ = 0;     // the header and the whole rows that reached the file
   bool failed_ = false;
 };
+
+inline void TraceWriter::add(std::size_t column, ValueType type, const uint8_t* bytes) {
+  uint64_t value;
+  std::memcpy(&value, bytes, sizeof value);
+  value &= kMask[static_cast<uint8_t>(type)];
+  Field& field = fields_[column];
+  if (field.key != static_cast<uint8_t>(type) + 1 || field.value != value) format(field, type, value);
+  std::memcpy(end(), field.text, kFieldText);
+  used_ += field.length;
+}
 
 // Nanoseconds as an exact decimal number of seconds into `out`; the end of what was written.
 char* write_seconds(char* out, int64_t ns);

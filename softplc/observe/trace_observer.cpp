@@ -5,44 +5,51 @@
 namespace softplc {
 
 TraceObserver::TraceObserver(TraceWriter& writer, std::vector<const HeldVariable*> columns)
-    : writer_(writer), columns_(std::move(columns)), changed_(columns_.size(), false) {}
+    : writer_(writer), columns_(std::move(columns)) {}
 
-void TraceObserver::note(std::size_t column, const uint8_t* bytes, uint32_t size, bool firstRow) {
-  if (firstRow) {
-    first_[column].fill(0);
-    std::memcpy(first_[column].data(), bytes, size);
-  } else if (!changed_[column] && std::memcmp(first_[column].data(), bytes, size) != 0) {
-    changed_[column] = true;
+void TraceObserver::plan(const Plc& plc) {
+  area_.assign(plc.data_size() + 8, 0);
+  sources_.clear();
+  for (const HeldVariable* held : columns_) {
+    Source source;
+    source.type = held->variable.type;
+    if (held->lost) {
+      source.from = From::Lost;
+    } else if (held->reference.descriptor == plc.program() &&
+               uint64_t{held->reference.offset} + held->variable.size() <= plc.data_size()) {
+      source.from = From::Area;
+      source.offset = held->reference.offset;
+    } else {
+      source.from = From::Read;
+    }
+    sources_.push_back(source);
   }
+  planned_ = true;
 }
+
+// The held references and the data area are the new module's now.
+void TraceObserver::module_changed(Engine&) { planned_ = false; }
 
 void TraceObserver::after_cycle(Engine& engine, const CycleInfo& cycle) {
   if (failure_) return;
   const Plc& plc = engine.plc();
-  area_.resize(plc.data_size());
-  if (auto status = plc.read_area(area_); !status) return fail(engine, status.error(), cycle.index);
-  const bool firstRow = first_.empty();
-  if (firstRow) first_.resize(columns_.size());
+  if (!planned_) plan(plc);
+  if (auto status = plc.read_area({area_.data(), plc.data_size()}); !status) {
+    return fail(engine, status.error(), cycle.index);
+  }
   writer_.begin_row(cycle.timeNs);
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
-    const HeldVariable& held = *columns_[i];
-    const uint8_t* bytes = nullptr;
-    Encoded value;
-    if (held.lost) {
-      writer_.add_empty();
-      continue;
-    }
-    if (held.reference.descriptor == plc.program() &&
-        uint64_t{held.reference.offset} + held.variable.size() <= area_.size()) {
-      bytes = area_.data() + held.reference.offset;
+  for (std::size_t i = 0; i < sources_.size(); ++i) {
+    const Source& source = sources_[i];
+    if (source.from == From::Area) {
+      writer_.add(i, source.type, area_.data() + source.offset);
+    } else if (source.from == From::Lost) {
+      writer_.add_empty(i);
     } else {
+      const HeldVariable& held = *columns_[i];
       auto read = plc.read(held.reference, held.variable);
       if (!read) return fail(engine, read.error(), cycle.index);
-      value = *read;
-      bytes = value.bytes.data();
+      writer_.add(i, source.type, read->bytes.data());
     }
-    writer_.add(held.variable.type, bytes);
-    note(i, bytes, held.variable.size(), firstRow);
   }
   const bool writeNow = engine.realtime() && cycle.timeNs - writtenAt_ >= 1'000'000'000;
   if (writeNow) writtenAt_ = cycle.timeNs;

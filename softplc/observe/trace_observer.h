@@ -3,7 +3,6 @@
 // for the report.
 #pragma once
 
-#include <array>
 #include <optional>
 #include <vector>
 
@@ -16,25 +15,35 @@ class TraceObserver : public CycleObserver {
  public:
   TraceObserver(TraceWriter& writer, std::vector<const HeldVariable*> columns);
 
+  unsigned points() const override { return kAfterCycle | kModuleChanged; }
   void after_cycle(Engine& engine, const CycleInfo& cycle) override;
+  void module_changed(Engine& engine) override;
 
   // Flushes the rows still buffered; the first failure, if any, stays in failure().
   void close();
   // Whether column `i` took more than one value during the run.
-  bool changed(std::size_t i) const { return i < changed_.size() && changed_[i]; }
+  bool changed(std::size_t i) const { return writer_.changed(i); }
   const std::optional<Error>& failure() const { return failure_; }
 
  private:
+  // Where each column's value comes from, worked out once per module.
+  enum class From : uint8_t { Area, Read, Lost };
+  struct Source {
+    uint32_t offset = 0;   // From::Area: in the copy of the data area
+    ValueType type = ValueType::Bool;
+    From from = From::Lost;
+  };
+  void plan(const Plc& plc);
   void fail(Engine& engine, const Error& error, uint64_t cycle);
-  void note(std::size_t column, const uint8_t* bytes, uint32_t size, bool firstRow);
 
   TraceWriter& writer_;
   std::vector<const HeldVariable*> columns_;
-  std::vector<uint8_t> area_;
-  std::vector<std::array<uint8_t, 8>> first_;   // each column's value in the first row
-  std::vector<bool> changed_;
+  std::vector<Source> sources_;
+  bool planned_ = false;
+  std::vector<uint8_t> area_;     // the data area, and 8 bytes more (TraceWriter::add reads 8)
   std::optional<Error> failure_;
-  int64_t writtenAt_ = 0;   // real time: the rows reach the file at least once a second
+  // Real time: the rows reach the file at least once a second, the first one at once.
+  int64_t writtenAt_ = -1'000'000'000;
 };
 
 }  // namespace softplc

@@ -45,18 +45,26 @@ PlaceResolver::PlaceResolver(const Symbols* symbols) : symbols_(symbols) {
 }
 
 Place PlaceResolver::resolve(int32_t typeId, const void* address, const EntryPointDescriptor* descriptor) const {
-  Place place;
-  place.typeId = typeId;
-  place.address = address;
-  if (symbols_ != nullptr) {
-    place.block = typeId >= 0 && typeId < kDirectTypeIds ? blocks_[static_cast<std::size_t>(typeId)]
-                                                         : symbols_->block_name(typeId);
-  }
   const auto* base = descriptor != nullptr ? descriptor->dataArea : nullptr;
   const auto* at = static_cast<const uint8_t*>(address);
-  if (base == nullptr || at < base || at >= base + descriptor->dataSize) return place;
-  const auto offset = static_cast<uint32_t>(at - base);
+  if (base == nullptr || at < base || at >= base + descriptor->dataSize) {
+    Place place;
+    place.typeId = typeId;
+    place.address = address;
+    if (symbols_ != nullptr) place.block = block(typeId);
+    return place;
+  }
+  Place place = resolve(typeId, static_cast<uint32_t>(at - base));
+  place.address = address;
+  return place;
+}
+
+Place PlaceResolver::resolve(int32_t typeId, uint32_t offset) const {
+  Place place;
+  place.typeId = typeId;
   place.offset = offset;
+  if (symbols_ == nullptr) return place;
+  place.block = block(typeId);
   // The program's events carry the data area's base, which is not the variable at offset 0.
   if (offset >= slots_.size() || typeId == symbols_->programTypeId) return place;
   const Slot& slot = slots_[offset];
@@ -68,6 +76,10 @@ Place PlaceResolver::resolve(int32_t typeId, const void* address, const EntryPoi
   }
   place.name = slot.variable;
   return place;
+}
+
+std::string_view PlaceResolver::block(int32_t typeId) const {
+  return typeId >= 0 && typeId < kDirectTypeIds ? blocks_[static_cast<std::size_t>(typeId)] : symbols_->block_name(typeId);
 }
 
 }  // namespace softplc

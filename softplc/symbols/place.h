@@ -32,6 +32,9 @@ class PlaceResolver {
   explicit PlaceResolver(const Symbols* symbols);
 
   Place resolve(int32_t typeId, const void* address, const EntryPointDescriptor* descriptor) const;
+  // The same for an address inside the data area, by its offset (Place::address stays null).
+  Place resolve(int32_t typeId, uint32_t offset) const;
+  const Symbols* symbols() const { return symbols_; }
 
  private:
   struct Slot {
@@ -39,6 +42,8 @@ class PlaceResolver {
     uint32_t firstRecord = 0;    // records_ that start here: [firstRecord, firstRecord + recordCount)
     uint32_t recordCount = 0;
   };
+  std::string_view block(int32_t typeId) const;   // with symbols only
+
   const Symbols* symbols_;
   std::vector<Slot> slots_;        // one per data-area byte
   std::vector<const Record*> records_;   // by offset

@@ -73,6 +73,20 @@ class HookTest : public RuntimeTest {
   static void KX_CDECL otherEnter(void* user, int32_t typeId, void*, int32_t, EntryPointDescriptor*) {
     static_cast<HookTest*>(user)->other_events.push_back(typeId);
   }
+  // The direct form has no user pointer: it finds the test through `current`.
+  static inline HookTest* current = nullptr;
+  static int32_t KX_STDCALL directEnter(int32_t typeId, void* address, int32_t kind, EntryPointDescriptor* descriptor) {
+    recordEnter(current, typeId, address, kind, descriptor);
+    return 0;
+  }
+  static int32_t KX_STDCALL directExit(EntryPointDescriptor* descriptor) {
+    recordExit(current, descriptor);
+    return 0;
+  }
+  void SetUp() override {
+    RuntimeTest::SetUp();
+    current = this;
+  }
 
   std::vector<Event> events;
   std::vector<int32_t> other_events;
@@ -120,6 +134,31 @@ TEST_F(HookTest, HandlerMayReplaceItselfInsideACallback) {
   KXoplck_EnterBreakpoint(14, data, KX_EVENT_STEP, &descriptor);
   EXPECT_EQ(events.size(), 1u);
   EXPECT_EQ(other_events, (std::vector<int32_t>{13, 14}));
+}
+
+// The direct form: the hooks jump to it with their arguments; the two forms replace each other,
+// also from inside a callback, and a missing half drops its events in either form.
+TEST_F(HookTest, DirectHandlersGetTheEventsAndReplaceAndAreReplacedByTheOtherForm) {
+  kxdbg_set_direct_handler(directEnter, directExit);
+  EXPECT_EQ(KXoplck_EnterBreakpoint(3, data, KX_EVENT_ENTRY, &descriptor), 0);
+  EXPECT_EQ(KXoplck_ExitBreakpoint(&descriptor), 0);
+  EXPECT_EQ(events, (std::vector<Event>{{3, data, 6, &descriptor}, {0, nullptr, 0, &descriptor}}));
+
+  on_enter = [this] { kxdbg_set_handler(otherEnter, nullptr, this); };   // direct to user form
+  KXoplck_EnterBreakpoint(13, data + 4, KX_EVENT_STEP, &descriptor);
+  KXoplck_EnterBreakpoint(14, data, KX_EVENT_STEP, &descriptor);
+  KXoplck_ExitBreakpoint(&descriptor);
+  EXPECT_EQ(other_events, (std::vector<int32_t>{14}));
+  EXPECT_EQ(kxdbg_dropped_event_count(), 1u);
+
+  kxdbg_set_handler(recordEnter, recordExit, this);
+  on_enter = [] { kxdbg_set_direct_handler(nullptr, directExit); };   // user form to direct, exits only
+  events.clear();
+  KXoplck_EnterBreakpoint(15, data, KX_EVENT_ENTRY, &descriptor);
+  KXoplck_EnterBreakpoint(16, data, KX_EVENT_ENTRY, &descriptor);
+  KXoplck_ExitBreakpoint(&descriptor);
+  EXPECT_EQ(events, (std::vector<Event>{{15, data, 6, &descriptor}, {0, nullptr, 0, &descriptor}}));
+  EXPECT_EQ(kxdbg_dropped_event_count(), 1u);
 }
 
 }  // namespace

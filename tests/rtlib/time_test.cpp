@@ -2,6 +2,7 @@
 // the clock and its nanosecond-to-tick conversion.
 #include <gmock/gmock.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "runtime_fixture.h"
@@ -219,7 +220,15 @@ TEST_F(ClockTest, TicksDoNotDriftOverManySmallSteps) {
 }
 
 TEST_F(ClockTest, LatchedTimeStaysUntilTheNextLatch) {
+  const auto steady = [] { return std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1); };
+  const int64_t before = steady();
   ASSERT_EQ(kxrt_clock_select(KXRT_CLOCK_MONOTONIC), 0);
+  const int64_t after = steady();
+  // The origin is the steady clock's reading at the selection; the clock counts from it.
+  EXPECT_GE(kxrt_clock_origin_ns(), before);
+  EXPECT_LE(kxrt_clock_origin_ns(), after);
+  const int64_t sinceOrigin = kxrt_clock_now_ns();
+  EXPECT_LE(sinceOrigin, steady() - kxrt_clock_origin_ns());
   EXPECT_EQ(kxrt_clock_source(), KXRT_CLOCK_MONOTONIC);
   EXPECT_EQ(kxrt_clock_latched_ns(), 0);
   EXPECT_NE(kxrt_clock_set_ns(5), 0);

@@ -27,6 +27,8 @@ TEST(CycleStats, P99OfAThousandEvenlySpreadSamples) {
   EXPECT_DOUBLE_EQ(s.mean, 500.5 * kUs);
   EXPECT_GE(s.p99, 990 * kUs);
   EXPECT_LE(s.p99, 990 * kUs + 990 * kUs / 64);
+  EXPECT_GE(s.p999, 999 * kUs);   // the 999th smallest
+  EXPECT_LE(s.p999, 1000 * kUs);  // and never above the largest
 }
 
 TEST(CycleStats, SmallValuesAreExactAndOneOutlierDoesNotMoveP99) {
