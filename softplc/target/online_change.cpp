@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "kxrt.h"
+
 namespace softplc {
 
 namespace {
@@ -97,7 +99,14 @@ Result<OnlineChange> change_module(const Plc& running, const std::filesystem::pa
     }
   }
   for (const Pair& pair : *pairs) {
+    // The runtime applies the new module's re-initialisation table without clearing the area the
+    // values were just moved into, whatever codes that table uses.
+    if (kxrt_online_change_begin(pair.next) != 0) {
+      const char* message = kxrt_last_message();
+      return refused(std::string("the runtime refused the online change") + (message != nullptr ? std::string(": ") + message : ""));
+    }
     const int32_t status = exports->reInit(pair.next, pair.running, 0);
+    kxrt_online_change_end(pair.next);
     if (status != 0) {
       return refused("taking the values over: " +
                      online_change_status(status, predecessor_signature(pair.next), pair.running->layoutSignature));
