@@ -182,3 +182,55 @@ TEST_F(ModuleFile, TheFileOfARunningModuleCanBeRewrittenOrDeleted) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace softplc_test;
+
+class Reload : public SoftplcProcessTest {};
+
+// A rebuilt module is taken over while the run goes on, with its values; a damaged rebuild is
+// refused and the running module runs on.
+TEST_F(Reload, ARebuiltModuleIsTakenOverAndADamagedOneRefused) {
+  const fs::path file = path("m.so"), symbols = path("m.symbols.json");
+  const std::string next = read_file(KX_NEXT_MODULE_FILE);
+  fs::copy_file(KX_MODULE_FILE, file);
+  fs::copy_file(fs::path(KX_MODULE_FILE).replace_extension(".symbols.json"), symbols);
+  const pid_t pid = start({"run", file.string(), "--realtime", "--duration", "3s", "--reload-on-change", "--set",
+                           "RealRampEnable=TRUE", "--trace", path("t.csv").string()});
+  const auto wait_for = [&](const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  };
+  wait_for([&] { return read_file(path("stdout")).find("reloading ") != std::string::npos; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  write_file(file, next);
+  fs::copy_file(fs::path(KX_NEXT_MODULE_FILE).replace_extension(".symbols.json"), symbols,
+                fs::copy_options::overwrite_existing);
+  wait_for([&] { return read_file(path("stdout")).find("online change from") != std::string::npos; });
+  write_file(file, next.substr(0, 20000));
+  const Outcome r = finish(pid);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(before cycle \d+: online change from m \(layout 0x4C5080A3\) to m )"
+                                                  R"(\(layout 0x4C5080DF, 2010-07-28 15:11:27\), 25 references mapped)")))
+      << r.out;
+  EXPECT_TRUE(std::regex_search(r.err, std::regex(R"(softplc: reload before cycle \d+ of .*m\.so refused, m keeps running: )")))
+      << r.err;
+  EXPECT_NE(r.out.find("reloads: 1 made, 1 refused; running m\n"), std::string::npos) << r.out;
+  // The REAL ramp never starts again from 0: the new module took its value over.
+  std::istringstream trace(read_file(path("t.csv")));
+  std::string line;
+  std::getline(trace, line);
+  const auto header = split(line, ',');
+  const auto column = std::find(header.begin(), header.end(), "RealRampOut") - header.begin();
+  double previous = 0;
+  while (std::getline(trace, line)) {
+    const double value = std::stod(split(line, ',').at(column));
+    ASSERT_GE(value, previous) << line;
+    previous = value;
+  }
+  EXPECT_GT(previous, 2.5);
+}
+
+}  // namespace
