@@ -233,7 +233,7 @@ Status check_elf(const ByteView& b) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// PE32 (the PE/COFF specification)
+// PE32 (as the PE/COFF format lays it out)
 
 namespace pe {
 constexpr uint16_t kDosMagic = 0x5A4D;   // "MZ"

@@ -9,19 +9,11 @@
 
 #include "softplc/live/modbus/modbus_request.h"
 #include "softplc/live/modbus/register_map.h"
+#include "module_symbols.h"
 #include "softplc/symbols/symbol_file.h"
 
 namespace softplc {
 namespace {
-
-const Symbols& module_symbols() {
-  static const SymbolFile file = [] {
-    auto loaded = load_symbol_file(KX_SYMBOLS_FILE);
-    if (!loaded) throw std::runtime_error(loaded.error().message);
-    return *loaded;
-  }();
-  return *file.entryPoints.at(0);
-}
 
 TEST(ModbusMap, TheGeneratedMapOfTheModule) {
   EXPECT_EQ(register_map_csv(default_register_map(module_symbols())),

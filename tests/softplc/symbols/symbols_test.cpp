@@ -8,20 +8,12 @@
 
 #include "abi/descriptors.h"
 #include "softplc/symbols/place.h"
+#include "module_symbols.h"
 #include "softplc/symbols/symbol_file.h"
 #include "softplc/symbols/variable_spec.h"
 
 namespace softplc {
 namespace {
-
-const Symbols& module_symbols() {
-  static const SymbolFile file = [] {
-    auto loaded = load_symbol_file(KX_SYMBOLS_FILE);
-    if (!loaded) throw std::runtime_error(loaded.error().message);
-    return *loaded;
-  }();
-  return *file.entryPoints.at(0);
-}
 
 TEST(Symbols, TheModulesFileDescribesItsProgram) {
   const Symbols& s = module_symbols();
