@@ -294,8 +294,8 @@ Result<std::vector<Assignment>> resolve_assignments(const Plc& plc, const std::v
 
 namespace {
 
-// Whether a file can be written at `path`: its folder exists and a file may be created there. A file
-// this check creates is removed again.
+// Whether a file can be written at `path`: its folder exists and a file of that name may be created
+// there. A file this check creates is removed again.
 Status check_writable(const std::filesystem::path& path, const char* what) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
@@ -331,9 +331,8 @@ Status check_outputs(const RunOptions& options) {
                          ": the picture would overwrite the trace");
     }
   }
-  if (options.tracePath) {
-    if (auto status = check_writable(*options.tracePath, "trace file"); !status) return status;
-  }
+  // The trace file is created before the first cycle; the picture comes at the end, so whether it
+  // can be written is tried now.
   if (options.plot) {
     if (auto status = check_writable(options.plot->path, "plot file"); !status) return status;
   }

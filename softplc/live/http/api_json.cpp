@@ -22,13 +22,21 @@ Error does_not_fit(ValueType type, const Json& value, const std::string& why) {
   return usage_error(value.dump() + " does not fit " + type_text(type) + ": " + why);
 }
 
+Value boolean(bool on) {
+  Value value;
+  value.type = ValueType::Bool;
+  value.boolean = on;
+  return value;
+}
+
 Result<Encoded> from_number(ValueType type, const Json& value, uint32_t ticksPerSecond) {
   if (type == ValueType::Real) {
     const double number = value.get<double>();
     if (std::fabs(number) > std::numeric_limits<float>::max()) {
       return does_not_fit(type, value, "beyond the range of a float");
     }
-    Value real{ValueType::Real};
+    Value real;
+    real.type = ValueType::Real;
     real.real = static_cast<float>(number);
     return encode(real, ticksPerSecond);
   }
@@ -40,7 +48,7 @@ Result<Encoded> from_number(ValueType type, const Json& value, uint32_t ticksPer
   switch (type) {
     case ValueType::Bool:
       if (number != 0 && number != 1) return does_not_fit(type, value, "a BOOL is true, false, 1 or 0");
-      return encode(Value{ValueType::Bool, number == 1}, ticksPerSecond);
+      return encode(boolean(number == 1), ticksPerSecond);
     case ValueType::Int:
     case ValueType::Uint: {
       const int64_t low = type == ValueType::Int ? -32768 : 0;
@@ -48,7 +56,8 @@ Result<Encoded> from_number(ValueType type, const Json& value, uint32_t ticksPer
       if (number < low || number > high) {
         return does_not_fit(type, value, "out of range " + std::to_string(low) + ".." + std::to_string(high));
       }
-      Value integer{type};
+      Value integer;
+      integer.type = type;
       integer.integer = static_cast<int32_t>(number);
       return encode(integer, ticksPerSecond);
     }
@@ -97,7 +106,7 @@ Json value_json(ValueType type, std::span<const uint8_t> bytes, uint32_t ticksPe
 Result<Encoded> value_from_json(ValueType type, const Json& value, uint32_t ticksPerSecond) {
   if (value.is_boolean()) {
     if (type != ValueType::Bool) return does_not_fit(type, value, "a boolean is for BOOL only");
-    return encode(Value{ValueType::Bool, value.get<bool>()}, ticksPerSecond);
+    return encode(boolean(value.get<bool>()), ticksPerSecond);
   }
   if (value.is_number()) return from_number(type, value, ticksPerSecond);
   if (value.is_string()) {
