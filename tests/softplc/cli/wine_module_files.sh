@@ -8,13 +8,8 @@ set -u
 linux_module=$1
 win_bin=$2
 work=$3
-skip() { echo "${KX_REQUIRE_WINDOWS:+FAIL: }$*"; [ -n "${KX_REQUIRE_WINDOWS:-}" ] && exit 1; exit 77; }
-if [ ! -f "$win_bin/softplc.exe" ] || [ ! -f "$win_bin/CCodePublic.dll" ]; then
-  skip "skipped: no Windows build in $win_bin"
-fi
-command -v wine >/dev/null || skip "skipped: wine is not installed"
-export WINEDEBUG=-all
-rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+. "$(dirname "$0")/wine_setup.sh"
+wine_setup "$win_bin" "$work"
 
 head -c 20000 "$win_bin/CCodePublic.dll" >cut.dll
 cp "$win_bin/CCodePublic.dll" unsigned.dll

@@ -10,13 +10,8 @@ linux_softplc=$(realpath "$1")
 win_bin=$(realpath "$2")
 work=$3
 linux_bin=$(dirname "$linux_softplc")
-skip() { echo "${KX_REQUIRE_WINDOWS:+FAIL: }$*"; [ -n "${KX_REQUIRE_WINDOWS:-}" ] && exit 1; exit 77; }
-if [ ! -f "$win_bin/softplc.exe" ] || [ ! -f "$win_bin/CCodePublic_next.dll" ]; then
-  skip "skipped: no Windows build in $win_bin"
-fi
-command -v wine >/dev/null || skip "skipped: wine is not installed"
-export WINEDEBUG=-all
-rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+. "$(dirname "$0")/wine_setup.sh"
+wine_setup "$win_bin" "$work"
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 crlf() { tr -d '\r' <"$1"; }

@@ -6,17 +6,8 @@ set -u
 linux_softplc=$1
 win_bin=$2
 work=$3
-# KX_REQUIRE_WINDOWS (set by test.sh) turns a skip into a failure: there, the Windows build and
-# Wine must be there.
-skip() { echo "${KX_REQUIRE_WINDOWS:+FAIL: }$*"; [ -n "${KX_REQUIRE_WINDOWS:-}" ] && exit 1; exit 77; }
-if [ ! -f "$win_bin/softplc.exe" ] || [ ! -f "$win_bin/CCodePublic.dll" ]; then
-  skip "skipped: no Windows build in $win_bin"
-fi
-if ! command -v wine >/dev/null; then
-  skip "skipped: wine is not installed"
-fi
-export WINEDEBUG=-all
-rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+. "$(dirname "$0")/wine_setup.sh"
+wine_setup "$win_bin" "$work"
 args=(run --cycles 12000 --period 10ms --set IntRampEnable=TRUE --set RealRampEnable=TRUE)
 
 "$linux_softplc" "${args[@]}" --trace linux.csv >linux.out 2>&1 || { echo "FAIL: linux softplc"; cat linux.out; exit 1; }
