@@ -1,21 +1,16 @@
 // softplc info and softplc vars: what the module says of itself, and the names of its symbol file.
 #include <algorithm>
-#include <cctype>
 
 #include "softplc/cli/commands.h"
 #include "softplc/cli/run_options.h"
 #include "softplc/live/modbus/modbus_channel.h"
 #include "softplc/symbols/symbol_file.h"
 #include "softplc/target/plc.h"
+#include "softplc/util/text.h"
 
 namespace softplc {
 
 namespace {
-
-std::string lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string padded(const std::string& text, std::size_t width) {
   return text.size() >= width ? text : text + std::string(width - text.size(), ' ');

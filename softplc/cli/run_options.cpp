@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "softplc/util/platform.h"
+#include "softplc/util/text.h"
 
 namespace softplc {
 
@@ -39,6 +40,17 @@ Status parse_plot_size(const std::string& text, PlotOptions& plot) {
   return ok_status();
 }
 
+// A whole number from `lowest` to `highest` for `option`.
+Result<int> parse_int(const std::string& text, const char* option, int lowest, int highest) {
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < lowest || value > highest) {
+    return usage_error(std::string(option) + " expects a whole number from " + std::to_string(lowest) + " to " +
+                       std::to_string(highest) + ", got '" + text + "'");
+  }
+  return value;
+}
+
 // "500:next.so": before cycle 500, the module next.so replaces the running one.
 Result<Replacement> parse_replacement(const std::string& text) {
   const auto colon = text.find(':');
@@ -65,13 +77,9 @@ Status run_live(const Arguments& args, RunOptions& options) {
       modbus.mapFile = std::filesystem::path(args.modbusMap);
     }
     if (!args.modbusMaxClients.empty()) {
-      unsigned clients = 0;
-      const std::string& text = args.modbusMaxClients;
-      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), clients);
-      if (ec != std::errc() || end != text.data() + text.size() || clients < 1 || clients > 256) {
-        return usage_error("--modbus-max-clients expects a number from 1 to 256, got '" + text + "'");
-      }
-      modbus.maxClients = clients;
+      auto clients = parse_int(args.modbusMaxClients, "--modbus-max-clients", 1, 256);
+      if (!clients) return clients.error();
+      modbus.maxClients = static_cast<uint32_t>(*clients);
     }
     if (!args.modbusIdleTimeout.empty()) {
       auto ns = args.modbusIdleTimeout == "0" ? Result<int64_t>(0) : parse_duration_ns(args.modbusIdleTimeout);
@@ -124,17 +132,6 @@ Status run_schedule(const Arguments& args, RunOptions& options) {
   std::sort(options.replacements.begin(), options.replacements.end(),
             [](const Replacement& a, const Replacement& b) { return a.beforeCycle < b.beforeCycle; });
   return ok_status();
-}
-
-// A whole number from `lowest` to `highest` for `option`.
-Result<int> parse_int(const std::string& text, const char* option, int lowest, int highest) {
-  int value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < lowest || value > highest) {
-    return usage_error(std::string(option) + " expects a whole number from " + std::to_string(lowest) + " to " +
-                       std::to_string(highest) + ", got '" + text + "'");
-  }
-  return value;
 }
 
 // Real-time scheduling and waiting: --rt, --rt-priority, --cpu, --spin. All of them belong to a
@@ -196,16 +193,11 @@ Status run_outputs(const Arguments& args, RunOptions& options) {
   if (args.varsGiven) {
     if (!options.plot && !options.tracePath) return usage_error("--vars needs --plot or --trace");
     for (const std::string& list : args.plotVars) {
-      std::size_t begin = 0;
-      for (;;) {
-        const std::size_t comma = list.find(',', begin);
-        const std::string name = list.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
+      for (const std::string_view name : split(list, ',')) {
         if (name.empty()) {
           return usage_error("--vars: an empty name in '" + list + "' (names are separated by single commas)");
         }
-        options.vars.push_back(name);
-        if (comma == std::string::npos) break;
-        begin = comma + 1;
+        options.vars.emplace_back(name);
       }
     }
     if (options.vars.empty()) return usage_error("--vars needs at least one name");

@@ -9,6 +9,7 @@
 #include "softplc/observe/change_schedule.h"
 #include "softplc/symbols/names.h"
 #include "softplc/symbols/variable_spec.h"
+#include "softplc/util/text.h"
 
 namespace softplc {
 
@@ -111,11 +112,6 @@ double numeric(ValueType type, const Encoded& value) {
   return 0;
 }
 
-std::string trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  const auto last = text.find_last_not_of(' ');
-  return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-}
 
 }  // namespace
 
@@ -388,10 +384,11 @@ Flow Session::cmd_expect(const std::vector<std::string>& args) {
   if (equals == std::string::npos || (plusMinus != std::string::npos && plusMinus < equals)) {
     return refuse("usage: expect NAME = VALUE [+- TOLERANCE]");
   }
-  const std::string name = trimmed(joined.substr(0, equals));
-  const std::string wanted = trimmed(joined.substr(
-      equals + 1, plusMinus == std::string::npos ? std::string::npos : plusMinus - equals - 1));
-  const std::string slack = plusMinus == std::string::npos ? std::string() : trimmed(joined.substr(plusMinus + 2));
+  const std::string_view text = joined;
+  const std::string name(trimmed(text.substr(0, equals), " "));
+  const std::string wanted(trimmed(
+      text.substr(equals + 1, plusMinus == std::string::npos ? std::string::npos : plusMinus - equals - 1), " "));
+  const std::string slack(plusMinus == std::string::npos ? std::string_view() : trimmed(text.substr(plusMinus + 2), " "));
   auto found = variable(name);
   if (!found) return refuse(found.error().message);
   const auto encoded = [&](const std::string& text) -> Result<Encoded> {

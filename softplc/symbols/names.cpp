@@ -1,13 +1,12 @@
 #include "softplc/symbols/names.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "softplc/util/text.h"
 
 namespace softplc {
 
 namespace {
-
-char fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
 // How far `query` is from `name`: the edit distance to the whole name, or, for a query without an
 // instance prefix, one more than the distance to the name's last part.
@@ -22,10 +21,7 @@ std::size_t closeness(std::string_view query, std::string_view name) {
 
 }  // namespace
 
-bool same_name(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
-}
+bool same_name(std::string_view a, std::string_view b) { return equal_ignoring_case(a, b); }
 
 std::size_t edit_distance(std::string_view a, std::string_view b) {
   // One row at a time.

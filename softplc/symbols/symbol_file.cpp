@@ -1,13 +1,13 @@
 #include "softplc/symbols/symbol_file.h"
 
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
 #include "softplc/symbols/names.h"
+#include "softplc/util/text.h"
 
 namespace softplc {
 
@@ -117,9 +117,7 @@ Symbols entry_point(const json& node, const std::string& where, const SymbolFile
 
   std::set<std::string> names;
   const auto unique = [&](const std::string& name, const std::string& at) {
-    std::string folded;
-    for (char c : name) folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (!names.insert(folded).second) throw Invalid{at + ": the name \"" + name + "\" is given twice"};
+    if (!names.insert(lower(name)).second) throw Invalid{at + ": the name \"" + name + "\" is given twice"};
   };
 
   const json& records = array(node, "records", where);

@@ -1,6 +1,5 @@
 #include "softplc/util/values.h"
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -8,22 +7,11 @@
 #include <limits>
 #include <system_error>
 
+#include "softplc/util/text.h"
+
 namespace softplc {
 
 namespace {
-
-char fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (fold(text[i]) != fold(prefix[i])) return false;
-  return true;
-}
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && starts_with_ignoring_case(a, b);
-}
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 

@@ -20,6 +20,7 @@
 #include "softplc/live/http/api_json.h"
 #include "softplc/live/http/page_files.h"
 #include "softplc/symbols/variable_spec.h"
+#include "softplc/util/text.h"
 
 namespace softplc {
 
@@ -155,16 +156,11 @@ bool same_secret(std::string_view given, std::string_view secret) {
   return differ == 0;
 }
 
+// "A, B,,C": the names A, B and C.
 std::vector<std::string> split_names(std::string_view text) {
   std::vector<std::string> names;
-  while (!text.empty()) {
-    const auto comma = text.find(',');
-    std::string_view name = text.substr(0, comma);
-    while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
-    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-    if (!name.empty()) names.emplace_back(name);
-    if (comma == std::string_view::npos) break;
-    text.remove_prefix(comma + 1);
+  for (const std::string_view piece : split(text, ',')) {
+    if (const std::string_view name = trimmed(piece, " "); !name.empty()) names.emplace_back(name);
   }
   return names;
 }

@@ -7,24 +7,14 @@
 #include <map>
 #include <sstream>
 
+#include "softplc/util/text.h"
+
 namespace softplc {
 
 namespace {
 
 constexpr std::string_view kHeader = "name,table,address,count,type,access";
 constexpr std::size_t kMaxReported = 20;
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
-  return text;
-}
 
 // A field without the blanks around it, and without quotes around it (as spreadsheets write them).
 std::string_view field_text(std::string_view text) {
@@ -34,24 +24,20 @@ std::string_view field_text(std::string_view text) {
 }
 
 std::vector<std::string_view> fields_of(std::string_view line) {
-  std::vector<std::string_view> fields;
-  for (;;) {
-    const auto comma = line.find(',');
-    fields.push_back(field_text(line.substr(0, comma)));
-    if (comma == std::string_view::npos) return fields;
-    line.remove_prefix(comma + 1);
-  }
+  std::vector<std::string_view> fields = split(line, ',');
+  for (std::string_view& field : fields) field = field_text(field);
+  return fields;
 }
 
 std::optional<ModbusTable> table_named(std::string_view text) {
   for (ModbusTable table : kModbusTables)
-    if (lower(text) == table_name(table)) return table;
+    if (equal_ignoring_case(text, table_name(table))) return table;
   return std::nullopt;
 }
 
 std::optional<ValueType> type_named(std::string_view text) {
   for (ValueType type : {ValueType::Bool, ValueType::Int, ValueType::Uint, ValueType::Real, ValueType::Time})
-    if (lower(text) == lower(type_name(type))) return type;
+    if (equal_ignoring_case(text, type_name(type))) return type;
   return std::nullopt;
 }
 
@@ -258,10 +244,8 @@ Result<RegisterMap> parse_register_map(std::string_view text, const Symbols& sym
   std::vector<Row> rows;
   bool header = false;
   std::size_t lineNumber = 0;
-  while (!text.empty()) {
-    const auto newline = text.find('\n');
-    const std::string_view line = trimmed(text.substr(0, newline));
-    text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+  for (const std::string_view raw : split(text, '\n')) {
+    const std::string_view line = trimmed(raw);
     ++lineNumber;
     if (line.empty() || line.front() == '#') continue;
     if (!header) {
