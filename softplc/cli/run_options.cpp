@@ -7,6 +7,7 @@
 #include <charconv>
 #include <limits>
 
+#include "softplc/util/files.h"
 #include "softplc/util/platform.h"
 #include "softplc/util/text.h"
 
@@ -295,12 +296,7 @@ Status check_writable(const std::filesystem::path& path, const char* what) {
   }
   const bool existed = std::filesystem::exists(path, ec);
   errno = 0;
-  std::FILE* file =
-#if defined(_WIN32)
-      _wfopen(path.c_str(), L"ab");
-#else
-      std::fopen(path.c_str(), "ab");
-#endif
+  std::FILE* file = open_file(path, "ab");
   if (file == nullptr) {
     const int error = errno;
     return runtime_error("cannot write " + std::string(what) + " " + path.string() +

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "softplc/util/files.h"
 #include "softplc/util/process.h"
 
 namespace softplc {
@@ -162,12 +163,8 @@ Status check_plotter() {
 Status draw_plot(const PlotRequest& request) {
   if (request.series.empty()) return runtime_error("nothing to plot");
   TemporaryFile script(".gp");
-  {
-    std::FILE* file = std::fopen(script.path().string().c_str(), "wb");
-    if (file == nullptr) return runtime_error("cannot write the plot script " + script.path().string());
-    const std::string text = gnuplot_script(request);
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (std::fclose(file) != 0 || !written) return runtime_error("cannot write the plot script " + script.path().string());
+  if (auto written = write_file(script.path(), gnuplot_script(request)); !written) {
+    return runtime_error("cannot write the plot script " + script.path().string() + ": " + written.error().message);
   }
   std::error_code ec;
   std::filesystem::remove(request.output, ec);

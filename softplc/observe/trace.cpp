@@ -6,6 +6,8 @@
 #include <system_error>
 #include <utility>
 
+#include "softplc/util/files.h"
+
 namespace softplc {
 
 namespace {
@@ -13,14 +15,6 @@ namespace {
 constexpr std::size_t kChunk = 64 * 1024;
 
 std::string reason(int error) { return error != 0 ? std::string(": ") + std::strerror(error) : std::string(); }
-
-std::FILE* open_for_writing(const std::filesystem::path& path) {
-#if defined(_WIN32)
-  return _wfopen(path.c_str(), L"wb");
-#else
-  return std::fopen(path.c_str(), "wb");
-#endif
-}
 
 // The nanoseconds of a second (below 10^9) as a decimal fraction: "" for 0, ".01" for 10^7.
 char* write_fraction(char* out, uint32_t rest) {
@@ -69,7 +63,7 @@ TraceWriter::TraceWriter(std::FILE* file, std::filesystem::path path, std::span<
 
 Result<TraceWriter> TraceWriter::create(const std::filesystem::path& path, std::span<const std::string> columns) {
   errno = 0;
-  std::FILE* file = open_for_writing(path);
+  std::FILE* file = open_file(path, "wb");
   if (file == nullptr) return runtime_error("cannot create trace file " + path.string() + reason(errno));
   // The rows are buffered here, and written in chunks: the stream needs no buffer of its own (which
   // it would allocate at its first write, in the middle of a run).

@@ -1,17 +1,19 @@
 #include "softplc/symbols/symbol_file.h"
 
 #include <algorithm>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 #include "softplc/symbols/names.h"
+#include "softplc/util/files.h"
 #include "softplc/util/text.h"
 
 namespace softplc {
 
 namespace {
+
+// No symbol file comes near this; a larger file is not read into memory.
+constexpr uint64_t kMaxSymbolFileBytes = uint64_t{64} << 20;
 
 using nlohmann::json;
 
@@ -192,12 +194,9 @@ Result<SymbolFile> parse_symbol_file(std::string_view textOfFile, const std::str
 }
 
 Result<SymbolFile> load_symbol_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return runtime_error("cannot read symbol file " + path.string());
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) return runtime_error("cannot read symbol file " + path.string());
-  return parse_symbol_file(content.str(), path.string());
+  auto bytes = read_file_bytes(path, kMaxSymbolFileBytes);
+  if (!bytes) return runtime_error("cannot read symbol file " + path.string() + ": " + bytes.error().message);
+  return parse_symbol_file(std::string(bytes->begin(), bytes->end()), path.string());
 }
 
 }  // namespace softplc

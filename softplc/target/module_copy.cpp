@@ -1,8 +1,6 @@
 #include "softplc/target/module_copy.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <random>
 #include <system_error>
@@ -11,9 +9,7 @@
 #if defined(_WIN32)
 #include <process.h>
 #else
-#include <fcntl.h>
 #include <stdlib.h>
-#include <unistd.h>
 #endif
 
 namespace softplc {
@@ -25,27 +21,6 @@ namespace {
 // No module comes near this; a larger file is not read into memory.
 constexpr uint64_t kMaxModuleBytes = uint64_t{256} << 20;
 
-std::string system_reason(int error) { return std::generic_category().message(error); }
-
-std::FILE* open_file(const fs::path& path, bool write) {
-#if defined(_WIN32)
-  return _wfopen(path.c_str(), write ? L"wb" : L"rb");
-#else
-  return std::fopen(path.c_str(), write ? "wbxe" : "rbe");   // x: a new file, e: closed on exec
-#endif
-}
-
-Status write_file(const fs::path& path, std::span<const uint8_t> bytes) {
-  errno = 0;
-  std::FILE* file = open_file(path, true);
-  if (file == nullptr) return runtime_error(system_reason(errno != 0 ? errno : EIO));
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const int writeError = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) return runtime_error(system_reason(writeError != 0 ? writeError : errno != 0 ? errno : EIO));
-  return ok_status();
-}
-
 // FNV-1a, to tell different contents apart quickly; equal digests are confirmed byte by byte.
 uint64_t digest(std::span<const uint8_t> bytes) {
   uint64_t hash = 0xCBF29CE484222325ull;
@@ -54,35 +29,6 @@ uint64_t digest(std::span<const uint8_t> bytes) {
 }
 
 }  // namespace
-
-std::string display_path(const fs::path& path) {
-  constexpr std::size_t kShown = 160;
-  std::string text = path.string();
-  if (text.size() <= kShown) return text;
-  return text.substr(0, kShown / 2) + "..." + text.substr(text.size() - kShown / 4) + " (a path of " +
-         std::to_string(text.size()) + " characters)";
-}
-
-Result<std::vector<uint8_t>> read_file_bytes(const fs::path& path, uint64_t limit) {
-  errno = 0;
-  std::FILE* file = open_file(path, false);
-  if (file == nullptr) return runtime_error(system_reason(errno != 0 ? errno : EIO));
-  std::vector<uint8_t> bytes;
-  uint8_t buffer[65536];
-  std::size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    if (bytes.size() + count > limit) {
-      std::fclose(file);
-      return runtime_error("it is larger than " + std::to_string(limit >> 20) + " MiB");
-    }
-    bytes.insert(bytes.end(), buffer, buffer + count);
-  }
-  const bool failed = std::ferror(file) != 0;
-  const int error = errno;
-  std::fclose(file);
-  if (failed) return runtime_error(system_reason(error != 0 ? error : EIO));
-  return bytes;
-}
 
 // The folder of this process that holds its module copies: readable and writable by its owner
 // alone, created when the first copy is made and removed with the last one.
@@ -164,7 +110,8 @@ Result<ModuleCopy> ModuleCopy::make(const fs::path& source) {
   copy.image_ = std::move(image).value();
   copy.size_ = bytes->size();
   copy.digest_ = digest(*bytes);
-  if (auto written = write_file(copy.path_, *bytes); !written) {
+  const std::string_view contents(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  if (auto written = write_file(copy.path_, contents, /*newFile=*/true); !written) {
     return runtime_error("cannot copy module " + display_path(source) + " to " + display_path(copy.path_) + ": " +
                          written.error().message);
   }

@@ -11,15 +11,10 @@
 #include <vector>
 
 #include "softplc/target/module_image.h"
+#include "softplc/util/files.h"
 #include "softplc/util/result.h"
 
 namespace softplc {
-
-// A path for a message: a very long one is shortened to its start and end, with its length.
-std::string display_path(const std::filesystem::path& path);
-
-// The whole content of a file, at most `limit` bytes; errors carry the system's reason.
-Result<std::vector<uint8_t>> read_file_bytes(const std::filesystem::path& path, uint64_t limit);
 
 class PrivateFolder;
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <sstream>
 
+#include "softplc/util/files.h"
 #include "softplc/util/text.h"
 
 namespace softplc {
@@ -15,6 +15,8 @@ namespace {
 
 constexpr std::string_view kHeader = "name,table,address,count,type,access";
 constexpr std::size_t kMaxReported = 20;
+// A map of every address of every table is some megabytes; a larger file is not read into memory.
+constexpr uint64_t kMaxMapBytes = uint64_t{64} << 20;
 
 // A field without the blanks around it, and without quotes around it (as spreadsheets write them).
 std::string_view field_text(std::string_view text) {
@@ -314,11 +316,9 @@ Result<RegisterMap> parse_register_map(std::string_view text, const Symbols& sym
 Result<RegisterMap> read_register_map(const std::filesystem::path& path, const Symbols& symbols) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) return runtime_error("Modbus map " + path.string() + " is a directory");
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return runtime_error("cannot read the Modbus map " + path.string() + ": " + std::strerror(errno));
-  std::ostringstream text;
-  text << file.rdbuf();
-  return parse_register_map(text.str(), symbols, path.string());
+  auto bytes = read_file_bytes(path, kMaxMapBytes);
+  if (!bytes) return runtime_error("cannot read the Modbus map " + path.string() + ": " + bytes.error().message);
+  return parse_register_map(std::string(bytes->begin(), bytes->end()), symbols, path.string());
 }
 
 std::string register_map_csv(const RegisterMap& map) {
