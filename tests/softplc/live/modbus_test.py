@@ -20,31 +20,18 @@ import unittest
 
 from pymodbus.client import ModbusTcpClient
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from live_run import LiveRun  # noqa: E402
+
 SOFTPLC = None
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-class Softplc:
+class Softplc(LiveRun):
     """A `softplc run --modbus` on a free loopback port, ended with SIGINT (or by itself)."""
 
     def __init__(self, *args):
-        for _ in range(5):
-            self.port = free_port()
-            self.process = subprocess.Popen(
-                [SOFTPLC, "run", *args, "--modbus", f"127.0.0.1:{self.port}"],
-                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-            self.banner = self.process.stdout.readline() + self.process.stdout.readline()
-            if "serving Modbus TCP" in self.banner:
-                return
-            _, err = self.process.communicate(timeout=30)
-            if "Address already in use" not in err:   # another program took the port meanwhile
-                raise AssertionError(f"softplc did not start: {self.banner}{err}")
-        raise AssertionError("no free port found")
+        super().__init__(SOFTPLC, list(args), "--modbus", lambda port: f"127.0.0.1:{port}", "serving Modbus TCP",
+                         attempts=5)
 
     def client(self):
         client = ModbusTcpClient("127.0.0.1", port=self.port, timeout=5)
@@ -61,10 +48,8 @@ class Softplc:
 
     def stop(self):
         """Ends the run; gives its exit status and what it printed."""
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGINT)
-        out, err = self.process.communicate(timeout=30)
-        return self.process.returncode, self.banner + out, err
+        status = super().stop(signal.SIGINT)
+        return status, self.out, self.err
 
 
 def real(registers):
