@@ -75,7 +75,7 @@ Result<Encoded> from_number(ValueType type, const Json& value, uint32_t ticksPer
 
 Json summary_json(const DurationSummary& summary) {
   return {{"count", summary.count}, {"minNs", summary.min}, {"meanNs", summary.mean}, {"p99Ns", summary.p99},
-          {"maxNs", summary.max}};
+          {"p999Ns", summary.p999}, {"maxNs", summary.max}};
 }
 
 double seconds(int64_t ns) { return static_cast<double>(ns) / 1e9; }

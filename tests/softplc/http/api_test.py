@@ -150,7 +150,9 @@ class Api(unittest.TestCase):
             listener = threading.Thread(target=lambda: others.extend(
                 self.plc.events("/api/stream?vars=IntRampOut&rate=50", seconds=2.5)))
             listener.start()
-            first = self.plc.get("/api/status")["cycles"]
+            status = self.plc.get("/api/status")
+            first = status["cycles"]
+            self.assertEqual(list(status["statistics"]["execution"]), ["count", "minNs", "meanNs", "p99Ns", "p999Ns", "maxNs"])
             time.sleep(2.5)   # the stalled one reads nothing; its updates pile up, then are dropped
             last = self.plc.get("/api/status")["cycles"]
             listener.join()

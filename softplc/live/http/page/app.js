@@ -287,7 +287,9 @@ async function refreshStatus() {
   fact(rows, 'time', `${status.time.toFixed(2)} s`);
   fact(rows, 'clock', `${escape(view.module.clock)}, period ${escape(view.module.period)}`);
   fact(rows, 'execution', `mean ${seconds(s.execution.meanNs)}, p99 ${seconds(s.execution.p99Ns)}, max ${seconds(s.execution.maxNs)}`);
-  if (s.jitter) fact(rows, 'jitter', `mean ${seconds(s.jitter.meanNs)}, max ${seconds(s.jitter.maxNs)}`);
+  if (s.jitter) {
+    fact(rows, 'jitter', `mean ${seconds(s.jitter.meanNs)}, p99 ${seconds(s.jitter.p99Ns)}, p99.9 ${seconds(s.jitter.p999Ns)}, max ${seconds(s.jitter.maxNs)}`);
+  }
   fact(rows, 'mean period', seconds(s.meanPeriodNs));
   fact(rows, 'overruns', s.overruns);
   fact(rows, 'skipped', s.skipped);
