@@ -10,7 +10,8 @@
 //     (or the successor's unregistration), every init of the successor's data area is a
 //     re-initialisation;
 //   - seen: the last successful KX_fr_move went into the area and no latch of the clock (no cycle)
-//     has come since; the next init of any area forgets that move. This is what a module's own
+//     has come since; the next init of any area forgets that move, and so does the area's
+//     unregistration, but not the registration or unregistration of another entry point. This is what a module's own
 //     online-change export does (move, then init), so hosts that declare nothing are served too,
 //     as long as the module carries a move table.
 // None of these calls is on the cycle's path; the registry's lock is taken only here.
@@ -59,7 +60,7 @@ class Registry {
     }
     std::erase_if(entries_, [&](const Registration& r) { return r.descriptor == descriptor; });
     entries_.push_back(entry);
-    moved_ = {};
+    forget_move_unless_registered();
     return KXRT_OK;
   }
 
@@ -69,7 +70,7 @@ class Registry {
       return kxrt::refuse(KXRT_E_UNREGISTERED, "unregister: descriptor %p is not registered",
                           static_cast<const void*>(descriptor));
     }
-    moved_ = {};
+    forget_move_unless_registered();
     return KXRT_OK;
   }
 
@@ -117,6 +118,16 @@ class Registry {
   }
 
  private:
+  // A remembered move stays while its data area is registered: registering or unregistering
+  // another entry point (the host registers the new module's entry points, or lets go of the old
+  // module's, between the move and the re-initialisation) must not turn the re-initialisation
+  // into a cold start that clears the values just moved in. Once no registration has that area
+  // (its entry point unregistered, or registered again elsewhere), the move is forgotten.
+  void forget_move_unless_registered() {
+    if (std::none_of(entries_.begin(), entries_.end(), [&](const Registration& r) { return r.base == moved_.base; }))
+      moved_ = {};
+  }
+
   // The last successful move: its new data area and the latch count at that time.
   struct Move {
     const void* base = nullptr;

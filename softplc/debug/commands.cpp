@@ -206,6 +206,8 @@ Flow Session::cmd_break(const std::vector<std::string>& args) {
     breakpoint.offset = variable.offset;
     breakpoint.name = variable.name;
     breakpoint.blockName = std::string(symbols()->block_name(variable.operation));
+  } else if (const std::string fault = name_fault(args[0]); !fault.empty()) {
+    return refuse("'" + shown(args[0]) + "' is not a name: " + fault);
   } else {
     return refuse("no block, instance or variable named '" + args[0] + "'" + suggestions_for(*symbols(), args[0]) +
                   " ('softplc vars' lists the variables)");
@@ -405,8 +407,10 @@ Flow Session::cmd_expect(const std::vector<std::string>& args) {
   if (!slack.empty()) {
     auto allowed = encoded(slack);
     if (!allowed) return refuse(found->name + ": tolerance " + allowed.error().message);
-    holds = std::fabs(numeric(found->type, *actual) - numeric(found->type, *expected)) <=
-            std::fabs(numeric(found->type, *allowed));
+    // A negative (or NaN) tolerance would make every comparison fail, or pass as its magnitude.
+    const double tolerance = numeric(found->type, *allowed);
+    if (!(tolerance >= 0)) return refuse(found->name + ": the tolerance " + slack + " must be 0 or more");
+    holds = std::fabs(numeric(found->type, *actual) - numeric(found->type, *expected)) <= tolerance;
   }
   const std::string seen = format_for_people(found->type, actual->view(), plc().ticks_per_second());
   if (!holds) {

@@ -14,6 +14,7 @@
 #include "softplc/observe/error_tally.h"
 #include "softplc/symbols/names.h"
 #include "softplc/symbols/variable_spec.h"
+#include "softplc/util/text.h"
 
 namespace softplc {
 
@@ -132,9 +133,9 @@ Flow Session::execute(const std::string& line) {
     if (args.size() < command.minArgs || args.size() > command.maxArgs) return refuse("usage: " + std::string(command.usage));
     return (this->*command.handler)(args);
   }
-  std::string text = "unknown command '" + words[0] + "'";
+  std::string text = "unknown command '" + shown(words[0]) + "'";
   for (const Command& command : commands()) {
-    if (edit_distance(words[0], command.name) <= 2) {
+    if (edit_distance(words[0], command.name, 2) <= 2) {
       text += "; did you mean '" + std::string(command.name) + "'?";
       break;
     }

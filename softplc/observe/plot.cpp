@@ -21,11 +21,32 @@ constexpr const char* kInstallHint = ": install gnuplot to draw plots (Debian: a
 constexpr std::chrono::seconds kStartTimeout{10};
 constexpr std::chrono::seconds kDrawTimeout{120};
 
-// A gnuplot string literal: single quotes take everything literally, a quote is doubled.
+// A gnuplot string literal that holds `text` exactly and cannot end the command: in double quotes,
+// with a backslash, a quote and every control character written as an escape (a line
+// end would end the command, and the next line could run anything), the backquote and '@' too
+// (gnuplot substitutes a backquoted command's output and a macro's text into the line before it
+// parses it). Bytes above 0x7F (UTF-8) go as they are. A NUL, which would end gnuplot's string,
+// shows as "\0".
 std::string quoted(const std::string& text) {
-  std::string q = "'";
-  for (char c : text) q += c == '\'' ? std::string("''") : std::string(1, c);
-  return q + "'";
+  std::string q = "\"";
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == 0) {
+      q += "\\\\0";
+    } else if (c == '\\' || c == '"') {
+      q += '\\';
+      q += c;
+    } else if (byte < 0x20 || byte == 0x7F || c == '`' || c == '@') {
+      // Always "\0" and three digits: gnuplot reads up to three more after a leading 0, so a
+      // shorter form would take a digit that follows into the escape.
+      char octal[6];
+      std::snprintf(octal, sizeof octal, "\\0%03o", byte);
+      q += octal;
+    } else {
+      q += c;
+    }
+  }
+  return q + "\"";
 }
 
 std::string number(double value) {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "softplc/util/files.h"
+#include "softplc/util/text.h"
 
 namespace softplc {
 
@@ -52,7 +53,7 @@ char* write_seconds(char* out, int64_t ns) {
 TraceWriter::TraceWriter(std::FILE* file, std::filesystem::path path, std::span<const std::string> columns)
     : file_(file), path_(std::move(path)), fields_(columns.size()) {
   std::string header = "time_s";
-  for (const std::string& column : columns) header += "," + column;
+  for (const std::string& column : columns) header += "," + csv_field(column);
   header += '\n';
   // Room for the header, a chunk, one more row of the longest fields (the time, then a comma and
   // at most 21 characters per column, the line's end) and a field text's block copy beyond it.

@@ -36,6 +36,17 @@ std::string text(const json& object, const char* name, const std::string& where)
   return value.get<std::string>();
 }
 
+// A name of the data area, a block or a type: identifiers joined by dots. `what` says what it
+// names ("a variable"), for the message.
+std::string name_of(const json& object, const std::string& where, const char* what) {
+  std::string name = text(object, "name", where);
+  if (const std::string fault = name_fault(name); !fault.empty()) {
+    throw Invalid{where + ": \"" + shown(name) + "\" is not " + what + " name: " + fault +
+                  " (a name is letters, digits and underscores, not starting with a digit, in parts joined by dots)"};
+  }
+  return name;
+}
+
 uint32_t number(const json& object, const char* name, const std::string& where) {
   const json& value = member(object, name, where);
   if (!value.is_number_unsigned() || value.get<uint64_t>() > UINT32_MAX)
@@ -64,20 +75,20 @@ const json& array(const json& object, const char* name, const std::string& where
 ValueType value_type(const std::string& name, const std::string& where) {
   for (ValueType type : {ValueType::Bool, ValueType::Int, ValueType::Uint, ValueType::Real, ValueType::Time})
     if (name == type_name(type)) return type;
-  throw Invalid{where + ": unknown type \"" + name + "\" (BOOL, INT, UINT, REAL or TIME)"};
+  throw Invalid{where + ": unknown type \"" + shown(name) + "\" (BOOL, INT, UINT, REAL or TIME)"};
 }
 
 Direction direction(const std::string& name, const std::string& where) {
   for (Direction d : {Direction::Input, Direction::Output, Direction::Internal})
     if (name == direction_name(d)) return d;
-  throw Invalid{where + ": unknown direction \"" + name + "\" (input, output or internal)"};
+  throw Invalid{where + ": unknown direction \"" + shown(name) + "\" (input, output or internal)"};
 }
 
 BlockKind block_kind(const std::string& name, const std::string& where) {
   if (name == "program") return BlockKind::Program;
   if (name == "function_block") return BlockKind::FunctionBlock;
   if (name == "operation") return BlockKind::Operation;
-  throw Invalid{where + ": unknown kind \"" + name + "\" (program, function_block or operation)"};
+  throw Invalid{where + ": unknown kind \"" + shown(name) + "\" (program, function_block or operation)"};
 }
 
 void check_inside(uint32_t offset, uint32_t size, uint32_t dataSize, const std::string& where) {
@@ -95,7 +106,7 @@ std::vector<BlockType> block_types(const json& root) {
     const std::string where = "typeIds[" + std::to_string(i) + "]";
     BlockType type;
     type.typeId = type_id(list[i], "id", where);
-    type.name = text(list[i], "name", where);
+    type.name = name_of(list[i], where, "a type");
     type.kind = block_kind(text(list[i], "kind", where), where);
     if (!ids.insert(type.typeId).second) throw Invalid{where + ": type identifier " + std::to_string(type.typeId) + " twice"};
     types.push_back(std::move(type));
@@ -110,11 +121,11 @@ Symbols entry_point(const json& node, const std::string& where, const SymbolFile
   symbols.module = file.module;
   symbols.ticksPerSecond = file.ticksPerSecond;
   symbols.blockTypes = types;
-  symbols.entryPoint = text(node, "name", where);
+  symbols.entryPoint = name_of(node, where, "an entry point");
   symbols.dataSize = number(node, "dataSize", where);
   symbols.layoutSignature = number(node, "layoutSignature", where);
   const json& program = member(node, "program", where);
-  symbols.program = text(program, "name", where + ".program");
+  symbols.program = name_of(program, where + ".program", "a program");
   symbols.programTypeId = type_id(program, "typeId", where + ".program");
 
   std::set<std::string> names;
@@ -126,7 +137,7 @@ Symbols entry_point(const json& node, const std::string& where, const SymbolFile
   for (std::size_t i = 0; i < records.size(); ++i) {
     const std::string at = where + ".records[" + std::to_string(i) + "]";
     Record record;
-    record.name = text(records[i], "name", at);
+    record.name = name_of(records[i], at, "a record");
     record.offset = number(records[i], "offset", at);
     record.size = number(records[i], "size", at);
     record.typeId = type_id(records[i], "typeId", at);
@@ -138,14 +149,12 @@ Symbols entry_point(const json& node, const std::string& where, const SymbolFile
   for (std::size_t i = 0; i < variables.size(); ++i) {
     const std::string at = where + ".variables[" + std::to_string(i) + "]";
     Variable variable;
-    variable.name = text(variables[i], "name", at);
+    variable.name = name_of(variables[i], at, "a variable");
     variable.offset = number(variables[i], "offset", at);
     variable.type = value_type(text(variables[i], "type", at), at);
     variable.program = flag(variables[i], "program", at);
     variable.direction = direction(text(variables[i], "direction", at), at);
     if (variables[i].contains("operation")) variable.operation = type_id(variables[i], "operation", at);
-    if (variable.name.front() == '@' || variable.name.find_first_of(" ,=:") != std::string::npos)
-      throw Invalid{at + ": \"" + variable.name + "\" is not a variable name"};
     check_inside(variable.offset, variable.size(), symbols.dataSize, at + " " + variable.name);
     unique(variable.name, at);
     symbols.variables.push_back(std::move(variable));

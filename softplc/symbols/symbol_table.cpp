@@ -1,6 +1,7 @@
 #include "softplc/symbols/symbol_table.h"
 
 #include "softplc/symbols/names.h"
+#include "softplc/util/text.h"
 
 namespace softplc {
 
@@ -65,6 +66,10 @@ Result<const Variable*> Symbols::find(std::string_view name) const {
     }
     return usage_error("'" + record->name + "' is a block instance, not a variable; name one of its fields" +
                        (example.empty() ? std::string() : ", e.g. " + example));
+  }
+  // Text that is no name gets no search for similar names.
+  if (const std::string fault = name_fault(name); !fault.empty()) {
+    return usage_error("'" + shown(name) + "' is not a variable name: " + fault);
   }
   const std::vector<std::string> suggestions = closest_names(name);
   std::string message = "unknown variable '" + std::string(name) + "'";

@@ -68,7 +68,8 @@ struct Symbols {
   const BlockType* find_block_type(std::string_view name) const;
   const Record* find_record(std::string_view name) const;
   // A variable by name; an unknown name gives a usage error that suggests the closest names (and
-  // says so when the name is a block instance's).
+  // says so when the name is a block instance's); text that is no name (see name_fault) gives one
+  // that says why, with the text shown safely, and no suggestions.
   Result<const Variable*> find(std::string_view name) const;
   // The variable of this type that starts at `offset`, or null.
   const Variable* at(uint32_t offset, ValueType type) const;

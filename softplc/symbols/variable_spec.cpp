@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "softplc/symbols/names.h"
+#include "softplc/util/text.h"
 
 namespace softplc {
 
@@ -13,7 +14,7 @@ bool is_offset_spec(std::string_view text) {
 Result<Variable> find_variable(std::string_view text, const Symbols* symbols, const std::string& whyNoNames) {
   if (!is_offset_spec(text)) {
     if (symbols == nullptr) {
-      return usage_error(whyNoNames + ", so '" + std::string(text) +
+      return usage_error(whyNoNames + ", so '" + shown(text) +
                          "' cannot be found by name; name variables by offset and type, e.g. @16:INT");
     }
     auto found = symbols->find(text);
@@ -27,7 +28,7 @@ Result<Variable> find_variable(std::string_view text, const Symbols* symbols, co
   const auto [end, ec] = std::from_chars(offsetText.data(), offsetText.data() + offsetText.size(), offset);
   if (colon == std::string_view::npos || offsetText.empty() || ec != std::errc() ||
       end != offsetText.data() + offsetText.size()) {
-    return usage_error("'" + std::string(text) + "' is not OFFSET:TYPE (e.g. @16:INT, a data-area offset and BOOL, INT, UINT, REAL or TIME)");
+    return usage_error("'" + shown(text) + "' is not OFFSET:TYPE (e.g. @16:INT, a data-area offset and BOOL, INT, UINT, REAL or TIME)");
   }
   const std::string_view typeText = rest.substr(colon + 1);
   for (ValueType type : {ValueType::Bool, ValueType::Int, ValueType::Uint, ValueType::Real, ValueType::Time}) {
@@ -39,7 +40,7 @@ Result<Variable> find_variable(std::string_view text, const Symbols* symbols, co
       return variable;
     }
   }
-  return usage_error("unknown type '" + std::string(typeText) + "' (types: BOOL, INT, UINT, REAL, TIME)");
+  return usage_error("unknown type '" + shown(typeText) + "' (types: BOOL, INT, UINT, REAL, TIME)");
 }
 
 }  // namespace softplc

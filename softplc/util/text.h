@@ -1,7 +1,9 @@
 // Small text helpers of the parsers (command line, debugger, symbol file, register map, requests):
-// ASCII case folding, trimming and splitting.
+// ASCII case folding, trimming and splitting; text from outside shown safely in a message; CSV
+// fields as RFC 4180 writes and reads them.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,5 +20,34 @@ std::string_view trimmed(std::string_view text, std::string_view blanks = " \t\r
 
 // The pieces between the separators, empty ones included: "a,,b" gives "a", "", "b"; "" gives "".
 std::vector<std::string_view> split(std::string_view text, char separator);
+
+// Text that came from outside (a name, a field, a request) as a message may show it: printable
+// ASCII as it is, a backslash doubled, line ends and tabs as \n \r \t, any other byte as \xHH;
+// beyond `limit` characters of the text, its start and its length ("Abc... (1048576 characters)").
+// The result is one line of printable ASCII, whatever `text` holds.
+std::string shown(std::string_view text, std::size_t limit = 64);
+
+// One field of a CSV record as RFC 4180 writes it: in double quotes, with each quote doubled, when
+// it holds a comma, a quote, a line end, blanks at either end or a leading '#' (which a reader
+// that skips comment lines would take for one); otherwise as it is.
+std::string csv_field(std::string_view text);
+
+// A record of a CSV text and the line it starts on (1-based).
+struct CsvRecord {
+  std::size_t line = 0;
+  std::vector<std::string> fields;
+};
+
+// The records of a CSV text (RFC 4180: fields between commas; a field in double quotes may hold
+// commas, line ends and doubled quotes). Lines end in LF or CR LF; blanks around a field are not
+// part of it; blank lines and lines that start with '#' are skipped. A quote that is never closed,
+// or text after a closing quote, ends the reading: `fault` says what, on line `faultLine`, and
+// `records` holds the records before it.
+struct CsvText {
+  std::vector<CsvRecord> records;
+  std::size_t faultLine = 0;   // 0: no fault
+  std::string fault;
+};
+CsvText read_csv(std::string_view text);
 
 }  // namespace softplc

@@ -86,25 +86,30 @@ TEST_F(InitTableTest, EmptyTableOnColdStartOnlyClears) {
 // Flag 1 right after values were moved in is the re-initialisation of an online change, which
 // keeps them; otherwise it is a cold start, which clears. The table has only standard codes.
 TEST_F(InitTableTest, FlagOneKeepsMovedValuesOnlyInAnOnlineChange) {
+  enum class Between { Nothing, Latch, OtherRegisters, OtherUnregisters, OwnReregisters };
   struct Case {
     const char* what;
-    bool declared;   // kxrt_online_change_begin on the new area
-    bool moved;      // KX_fr_move from the old area (0x77) into the new one (0xEE) before
-    bool latched;    // a latch (a cycle) between the move and the init
-    uint8_t rest;    // what the new area holds outside the table's store afterwards
+    bool declared;     // kxrt_online_change_begin on the new area
+    bool moved;        // KX_fr_move from the old area (0x77) into the new one (0xEE) before
+    Between between;   // what comes between the move and the init
+    uint8_t rest;      // what the new area holds outside the table's store afterwards
   };
   const Case cases[] = {
-      {"declared and moved", true, true, false, 0x77},
-      {"declared, a latch between", true, true, true, 0x77},
-      {"declared, nothing moved", true, false, false, 0xEE},
-      {"moved just before", false, true, false, 0x77},
-      {"moved, then a cycle: cold start", false, true, true, 0x00},
-      {"nothing moved or declared: cold start", false, false, false, 0x00},
+      {"declared and moved", true, true, Between::Nothing, 0x77},
+      {"declared, a latch between", true, true, Between::Latch, 0x77},
+      {"declared, nothing moved", true, false, Between::Nothing, 0xEE},
+      {"moved just before", false, true, Between::Nothing, 0x77},
+      {"moved, then a cycle: cold start", false, true, Between::Latch, 0x00},
+      {"nothing moved or declared: cold start", false, false, Between::Nothing, 0x00},
+      // The host registers a module's other entry points, or lets go of the old module's.
+      {"moved, another entry point registered between", false, true, Between::OtherRegisters, 0x77},
+      {"moved, the old entry point unregistered between", false, true, Between::OtherUnregisters, 0x77},
+      {"moved, the area's own entry point registered anew: cold start", false, true, Between::OwnReregisters, 0x00},
   };
   const uint8_t reinit[] = {0x0A, 0, 0, 0, 0x02, 0x02, 0x00, 0x20, 0x34, 0x12};   // skip 2, store 2
   const uint32_t move[] = {16, 0, 0, 8};
   for (const Case& c : cases) {
-    TestArea old_area(8, 0x77), area(8, 0xEE);
+    TestArea old_area(8, 0x77), area(8, 0xEE), other(8);
     ASSERT_EQ(old_area.registerIt(), 0);
     ASSERT_EQ(area.registerIt(), 0);
     if (c.declared) {
@@ -113,7 +118,16 @@ TEST_F(InitTableTest, FlagOneKeepsMovedValuesOnlyInAnOnlineChange) {
     if (c.moved) {
       ASSERT_EQ(KX_fr_move(reinterpret_cast<const uint8_t*>(move), old_area.data(), area.data()), 0);
     }
-    if (c.latched) kxrt_clock_latch();
+    switch (c.between) {
+      case Between::Nothing: break;
+      case Between::Latch: kxrt_clock_latch(); break;
+      case Between::OtherRegisters: ASSERT_EQ(other.registerIt(), 0); break;
+      case Between::OtherUnregisters: ASSERT_EQ(kxrt_unregister_entry_point(&old_area.descriptor), 0); break;
+      case Between::OwnReregisters:
+        ASSERT_EQ(kxrt_unregister_entry_point(&area.descriptor), 0);
+        ASSERT_EQ(area.registerIt(), 0);
+        break;
+    }
     ASSERT_EQ(KX_fr_init2(reinit, area.data(), KXRT_INIT_COLD, 0), 0) << lastMessage();
     const uint8_t r = c.rest;
     EXPECT_EQ(area.bytes, (std::vector<uint8_t>{r, r, 0x34, 0x12, r, r, r, r})) << c.what;

@@ -18,19 +18,6 @@ constexpr std::size_t kMaxReported = 20;
 // A map of every address of every table is some megabytes; a larger file is not read into memory.
 constexpr uint64_t kMaxMapBytes = uint64_t{64} << 20;
 
-// A field without the blanks around it, and without quotes around it (as spreadsheets write them).
-std::string_view field_text(std::string_view text) {
-  text = trimmed(text);
-  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = trimmed(text.substr(1, text.size() - 2));
-  return text;
-}
-
-std::vector<std::string_view> fields_of(std::string_view line) {
-  std::vector<std::string_view> fields = split(line, ',');
-  for (std::string_view& field : fields) field = field_text(field);
-  return fields;
-}
-
 std::optional<ModbusTable> table_named(std::string_view text) {
   for (ModbusTable table : kModbusTables)
     if (equal_ignoring_case(text, table_name(table))) return table;
@@ -71,9 +58,12 @@ struct Row {
   MapEntry entry;
 };
 
-// Checks one line; gives its entry, or adds its mistakes to `errors`.
-std::optional<MapEntry> check_row(std::string_view line, const Symbols& symbols, std::vector<std::string>& errors) {
-  const auto fields = fields_of(line);
+// Checks one record; gives its entry, or adds its mistakes to `errors`.
+std::optional<MapEntry> check_row(const std::vector<std::string>& record, const Symbols& symbols,
+                                  std::vector<std::string>& errors) {
+  // Blanks inside a field's quotes are not part of it either (some spreadsheets pad fields).
+  std::vector<std::string_view> fields;
+  for (const std::string& field : record) fields.push_back(trimmed(field));
   if (fields.size() != 6) {
     errors.push_back("expected the 6 fields " + std::string(kHeader) + ", found " + std::to_string(fields.size()));
     return std::nullopt;
@@ -88,26 +78,26 @@ std::optional<MapEntry> check_row(std::string_view line, const Symbols& symbols,
   }
   const auto table = table_named(fields[1]);
   if (!table) {
-    errors.push_back("unknown table '" + std::string(fields[1]) +
+    errors.push_back("unknown table '" + shown(fields[1]) +
                      "' (coil, discrete_input, holding_register or input_register)");
   } else {
     entry.table = *table;
   }
   const auto address = number(fields[2]);
   if (!address || *address > 65535) {
-    errors.push_back("address '" + std::string(fields[2]) + "' is not a number from 0 to 65535");
+    errors.push_back("address '" + shown(fields[2]) + "' is not a number from 0 to 65535");
   } else {
     entry.address = static_cast<uint16_t>(*address);
   }
   const auto count = number(fields[3]);
-  if (!count) errors.push_back("count '" + std::string(fields[3]) + "' is not a number");
+  if (!count) errors.push_back("count '" + shown(fields[3]) + "' is not a number");
   const auto type = type_named(fields[4]);
-  if (!type) errors.push_back("unknown type '" + std::string(fields[4]) + "' (BOOL, INT, UINT, REAL or TIME)");
+  if (!type) errors.push_back("unknown type '" + shown(fields[4]) + "' (BOOL, INT, UINT, REAL or TIME)");
   const std::string access = lower(fields[5]);
   if (access == "read_write") {
     entry.access = Access::ReadWrite;
   } else if (access != "read") {
-    errors.push_back("unknown access '" + std::string(fields[5]) + "' (read or read_write)");
+    errors.push_back("unknown access '" + shown(fields[5]) + "' (read or read_write)");
   }
   if (errors.size() != before || !variable || !table || !count || !type) return std::nullopt;
 
@@ -245,26 +235,24 @@ Result<RegisterMap> parse_register_map(std::string_view text, const Symbols& sym
   std::vector<Mistake> mistakes;
   std::vector<Row> rows;
   bool header = false;
-  std::size_t lineNumber = 0;
-  for (const std::string_view raw : split(text, '\n')) {
-    const std::string_view line = trimmed(raw);
-    ++lineNumber;
-    if (line.empty() || line.front() == '#') continue;
+  const CsvText csv = read_csv(text);
+  for (const CsvRecord& record : csv.records) {
     if (!header) {
       header = true;
       std::string normalised;
-      for (std::string_view field : fields_of(line)) normalised += (normalised.empty() ? "" : ",") + lower(field);
+      for (const std::string& field : record.fields) normalised += (normalised.empty() ? "" : ",") + lower(field);
       if (normalised != kHeader) {
-        mistakes.push_back({lineNumber, "the first line must be the header " + std::string(kHeader)});
+        mistakes.push_back({record.line, "the first line must be the header " + std::string(kHeader)});
         break;
       }
       continue;
     }
     std::vector<std::string> found;
-    auto entry = check_row(line, symbols, found);
-    for (std::string& message : found) mistakes.push_back({lineNumber, std::move(message)});
-    if (entry) rows.push_back({lineNumber, std::move(*entry)});
+    auto entry = check_row(record.fields, symbols, found);
+    for (std::string& message : found) mistakes.push_back({record.line, std::move(message)});
+    if (entry) rows.push_back({record.line, std::move(*entry)});
   }
+  if (csv.faultLine != 0) mistakes.push_back({csv.faultLine, csv.fault});
   if (!header) mistakes.push_back({0, "empty; the first line must be the header " + std::string(kHeader)});
   if (header && mistakes.empty() && rows.empty()) mistakes.push_back({0, "the map has no entries"});
 
@@ -324,7 +312,7 @@ Result<RegisterMap> read_register_map(const std::filesystem::path& path, const S
 std::string register_map_csv(const RegisterMap& map) {
   std::string out = std::string(kHeader) + "\n";
   for (const MapEntry& entry : map.entries()) {
-    out += entry.variable.name + "," + std::string(table_name(entry.table)) + "," + std::to_string(entry.address) + "," +
+    out += csv_field(entry.variable.name) + "," + std::string(table_name(entry.table)) + "," + std::to_string(entry.address) + "," +
            std::to_string(entry.count) + "," + std::string(type_name(entry.variable.type)) + "," +
            (entry.writable() ? "read_write" : "read") + "\n";
   }

@@ -82,13 +82,13 @@ class RegisterMap {
 // inputs are holding registers, outputs input registers. Inputs are writable, outputs read-only.
 RegisterMap default_register_map(const Symbols& symbols);
 
-// A map in CSV, `name,table,address,count,type,access` (the header line first; blank lines and
-// lines starting with '#' are skipped), checked whole against the names of `symbols`: every
-// mistake is reported with its line number in one message.
+// A map in CSV (RFC 4180: a field may be in double quotes), `name,table,address,count,type,access`
+// (the header line first; blank lines and lines starting with '#' are skipped), checked whole
+// against the names of `symbols`: every mistake is reported with its line number in one message.
 Result<RegisterMap> parse_register_map(std::string_view text, const Symbols& symbols, const std::string& fileName);
 Result<RegisterMap> read_register_map(const std::filesystem::path& path, const Symbols& symbols);
 
-// The map as CSV, with the header; parse_register_map reads it back.
+// The map as CSV (RFC 4180), with the header; parse_register_map reads it back.
 std::string register_map_csv(const RegisterMap& map);
 // The map as a table for people, with a line on how values lie in registers.
 std::string register_map_table(const RegisterMap& map, uint32_t ticksPerSecond);

@@ -202,6 +202,16 @@ TEST_F(Cli, BadInputGetsAMessageAndANonZeroStatus) {
       {{"run", "--cycles", "1", "--set", "LagIn=abc"}, 2, {"REAL"}},
       {{"run", "--cycles", "1", "--set", "LagIn"}, 2, {"NAME=VALUE"}},
       {{"run", "--cycles", "1", "--set", "IntRamp=1"}, 2, {"block instance"}},
+      // Text that is no name gets no search for similar names; a long one is shown shortened.
+      {{"run", "--cycles", "1", "--set", std::string(100000, 'Q') + "=1"},
+       2,
+       {"softplc: 'QQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQQ... (100000 characters)' is not a "
+        "variable name: it is longer than 255 characters\n"}},
+      {{"run", "--cycles", "1", "--set", "Lag\tIn=1"}, 2, {"'Lag\\tIn' is not a variable name: it holds the character '\\t'"}},
+      {{"run", "--cycles", "1", "--trace", path("t.csv").string(), "--vars", "LagOut,IntRamp."},
+       2,
+       {"'IntRamp.' is not a variable name: it has an empty part"}},
+      {{"run", "--cycles", "1", "--set", std::string(250, 'Q') + "=1"}, 2, {"' ('softplc vars' lists the known names)"}},
       {{"run", "--cycles", "1", "--frobnicate"}, 2, {"--frobnicate"}},
       {{"run", "--cycles"}, 2, {"--cycles"}},
       {{"run", "--cycles", "0"}, 2, {"--cycles"}},
@@ -228,6 +238,15 @@ TEST_F(Cli, BadInputGetsAMessageAndANonZeroStatus) {
     // A refused run runs nothing.
     EXPECT_EQ(r.out.find("ran "), std::string::npos) << r.out;
   }
+}
+
+TEST_F(Cli, ModbusMapCsvReadsBackAsTheUsersMap) {
+  const Outcome generated = softplc({"modbus-map", "--csv"});
+  ASSERT_EQ(generated.status, 0) << generated.err;
+  std::ofstream(path("map.csv"), std::ios::binary) << generated.out;
+  const Outcome back = softplc({"modbus-map", "--csv", "--modbus-map", path("map.csv").string()});
+  EXPECT_EQ(back.status, 0) << back.err;
+  EXPECT_EQ(back.out, generated.out);
 }
 
 TEST_F(Cli, VarsListsTheSymbolTable) {
@@ -283,6 +302,57 @@ TEST_F(SymbolFiles, AModuleWithoutOneRunsByOffsetAndAMismatchedOneIsRefused) {
   }
   // The REAL ramp's output, by offset, climbs by 0.01 per cycle.
   EXPECT_EQ(read_file(path("t.csv")), "time_s,20:REAL\n0,0\n0.01,0.009999312\n0.02,0.019999463\n");
+}
+
+// A name in the symbol file is identifiers joined by dots; anything else is refused with where it
+// stands in the file, shown on one line, before anything runs (a name once reached gnuplot's
+// script through --plot and ran a command there).
+TEST_F(SymbolFiles, NamesThatAreNotIdentifiersAreRefusedWithTheirPlace) {
+  const std::string good = read_file(KX_SYMBOLS_FILE);
+  const struct {
+    std::string was;       // a name of the module's file, as "name": "X", in JSON
+    std::string name;      // what takes its place, in JSON
+    std::string message;   // after "symbol file FILE is not valid: "
+  } cases[] = {
+      {"LagOut", R"(R\n!touch${IFS}proof\n#)",
+       R"(entryPoints[0].variables[2]: "R\n!touch${IFS}proof\n#" is not a variable name: it holds the character '\n')"},
+      {"LagIn", R"(Lag\rIn)",
+       R"(entryPoints[0].variables[0]: "Lag\rIn" is not a variable name: it holds the character '\r')"},
+      {"LagResetCmd", R"(Lag\"Reset)",
+       R"(entryPoints[0].variables[1]: "Lag"Reset" is not a variable name: it holds the character '"')"},
+      {"IntRampEnable", "#IntRampEnable",
+       R"(entryPoints[0].variables[3]: "#IntRampEnable" is not a variable name: it holds the character '#')"},
+      {"IntRampReset", R"(Int\u0000Reset)",
+       R"(entryPoints[0].variables[4]: "Int\x00Reset" is not a variable name: it holds the character '\x00')"},
+      {"IntRampReached", "2Reached",
+       R"(entryPoints[0].variables[5]: "2Reached" is not a variable name: a part starts with a digit)"},
+      {"IntRampOut", std::string(300, 'A'),
+       "entryPoints[0].variables[6]: \"" + std::string(64, 'A') +
+           "... (300 characters)\" is not a variable name: it is longer than 255 characters"},
+      {"IntRamp.Clock", "IntRamp..Clock",
+       R"(entryPoints[0].records[4]: "IntRamp..Clock" is not a record name: it has an empty part)"},
+      {"TON", "T ON", R"(typeIds[7]: "T ON" is not a type name: it holds the character ' ')"},
+      {"KX_PI_Program_Control", "KX_PI_Program_Control.", R"(entryPoints[0]: "KX_PI_Program_Control." is not an )"
+                                                            R"(entry point name: it has an empty part)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.was);
+    std::string text = good;
+    const std::string was = "\"name\": \"" + c.was + "\",";
+    const auto at = text.find(was);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, was.size(), "\"name\": \"" + c.name + "\",");
+    const fs::path file = path("bad.symbols.json");
+    std::ofstream(file, std::ios::binary) << text;
+    // In the scratch folder, where a command that gnuplot ran would leave its file.
+    const Outcome r = invoke({"run"}, {"--cycles", "1", "--symbols", file.string(), "--plot", path("p.png").string()},
+                             "cd " + quoted(dir_.string()) + " &&");
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("softplc: symbol file " + file.string() + " is not valid: " + c.message), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find("ran "), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(path("proof")));
+  }
 }
 
 TEST_F(SymbolFiles, AnOnlineChangeTakesTheNewModulesNamesAndSaysWhichItLacks) {

@@ -186,6 +186,26 @@ TEST_F(Run, PlotWithoutTraceUsesATemporaryOneOfTheDefaultSize) {
   EXPECT_TRUE(fs::is_empty(path("tmp")));
 }
 
+// Paths and a module name (the plot's title) that would end a gnuplot string and run commands:
+// a line end, quotes, a backquoted command, a macro. The picture is drawn where asked, and nothing
+// runs.
+TEST_F(Run, PlotPathsAndTitleCannotRunCommands) {
+  const std::string hostile = "m`touch bq`\n!touch proof\n#@x\"'\\";
+  const fs::path module = dir_ / (hostile + ".so");
+  fs::copy_file(KX_MODULE_FILE, module);
+  fs::copy_file(KX_SYMBOLS_FILE, dir_ / (hostile + ".symbols.json"));
+  fs::create_directories(dir_ / ("d" + hostile));
+  const fs::path picture = dir_ / ("d" + hostile) / ("p" + hostile + ".png");
+  const Outcome r = invoke({"run"},
+                           {module.string(), "--cycles", "20", "--vars", "IntRampOut,BlinkQ", "--trace",
+                            (dir_ / ("d" + hostile) / ("t" + hostile + ".csv")).string(), "--plot", picture.string()},
+                           "cd " + quoted(dir_.string()) + " &&");
+  EXPECT_FALSE(fs::exists(path("bq")));
+  EXPECT_FALSE(fs::exists(path("proof")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(picture).substr(0, 4), "\x89PNG");
+}
+
 TEST_F(Run, PlotWithoutGnuplotFailsBeforeTheRun) {
   const Outcome r = softplc({"--cycles", "10", "--plot", path("g.png").string()}, "PATH=" + path("empty").string());
   EXPECT_EQ(r.status, 1);

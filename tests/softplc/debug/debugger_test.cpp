@@ -186,7 +186,8 @@ TEST(Debugger, SetBetweenCyclesAndAccessByOffset) {
 TEST(Debugger, BadInputGetsAMessageAndTheSessionGoesOn) {
   const Session s = debug({"stpe", "print IntRamp.Vlaue", "set IntRamp.Step 70000", "set LagIn", "print 900:BOOL",
                            "break Ramp_In", "break typeid 99", "delete 7", "finish", "where", "continue", "cycle 0",
-                           "print IntRamp.Step"});
+                           "print IntRamp.Step", "print " + std::string(100000, 'Q'), "break " + std::string(250, 'Q'),
+                           "expect LagIn = 102.6 +- -1"});
   // A session whose commands failed fails: a script serves as a check.
   ASSERT_EQ(s.status, 1);
   EXPECT_EQ(s.answer("stpe"), Lines({"unknown command 'stpe'; did you mean 'step'? ('help' lists the commands)"}));
@@ -205,8 +206,16 @@ TEST(Debugger, BadInputGetsAMessageAndTheSessionGoesOn) {
   EXPECT_EQ(s.answer("cycle 0"), Lines({"usage: cycle [N], N a whole number of at least 1"}));
   // Nothing ran, and the initial value is still there; the end of the script quits.
   EXPECT_EQ(s.answer("print IntRamp.Step"), Lines({"IntRamp.Step = 10"}));
+  // Text that is no name, or a name longer than any known one, gets no search for similar names.
+  EXPECT_EQ(s.answer("print " + std::string(100000, 'Q')),
+            Lines({"'" + std::string(64, 'Q') + "... (100000 characters)' is not a variable name: it is longer than "
+                   "255 characters"}));
+  EXPECT_EQ(s.answer("break " + std::string(250, 'Q')),
+            Lines({"no block, instance or variable named '" + std::string(250, 'Q') +
+                   "' ('softplc vars' lists the variables)"}));
+  EXPECT_EQ(s.answer("expect LagIn = 102.6 +- -1"), Lines({"LagIn: the tolerance -1 must be 0 or more"}));
   EXPECT_EQ(Lines(s.lines.end() - 2, s.lines.end()),
-            Lines({"debugger ends after 0 cycles", "softplc: 11 commands of the session failed"}));
+            Lines({"debugger ends after 0 cycles", "softplc: 14 commands of the session failed"}));
 }
 
 TEST(Debugger, WithEventsOffNoBreakpointFires) {

@@ -55,6 +55,16 @@ TEST(ModbusMap, AUsersMapReadsBackAsWritten) {
   auto map = parse_register_map("# our HMI\n" + csv, module_symbols(), "hmi.csv");
   ASSERT_TRUE(map) << map.error().message;
   EXPECT_EQ(register_map_csv(*map), csv);
+  // The same map as a spreadsheet may write it: quoted fields, padding, CR LF.
+  auto quoted = parse_register_map(
+      "\"name\",\"table\",\"address\",\"count\",\"type\",\"access\"\r\n"
+      "\"IntRampEnable\", coil ,\"10\",1,BOOL,read_write\r\n"
+      "\" IntRamp.Period \",holding_register,100,4,TIME,read_write\r\n"
+      "Ext1.Out1,holding_register,104,1,INT,\"read_write\"\r\n"
+      "BlinkQ,input_register,0,1,BOOL,read\r\n",
+      module_symbols(), "hmi.csv");
+  ASSERT_TRUE(quoted) << quoted.error().message;
+  EXPECT_EQ(register_map_csv(*quoted), csv);
 }
 
 TEST(ModbusMap, MistakesAreReportedWithTheirLines) {
@@ -84,6 +94,12 @@ TEST(ModbusMap, MistakesAreReportedWithTheirLines) {
       {"Nope,coil,0,1,BOOL,read\nLagIn,holding_register,0,2,REAL,read\nLagIn,holding_register,2,2,REAL,read\n",
        {"2 mistakes", "m.csv:2: unknown variable 'Nope'", "m.csv:4: LagIn is already mapped on line 3"}},
       {"", {"m.csv: the map has no entries"}},
+      // Quotes as RFC 4180 has them; what a field holds is shown on one line.
+      {"BlinkQ,coil,0,1,BOOL,read\n\"LagIn,holding_register,0,2,REAL,read\n",
+       {"m.csv:3: a field's opening quote is never closed"}},
+      {"\"LagIn\"x,holding_register,0,2,REAL,read\n", {"m.csv:2: text after the closing quote of a field"}},
+      {"\"Lag\nIn\",holding_register,0,2,REAL,read\n", {"m.csv:2: 'Lag\\nIn' is not a variable name"}},
+      {"LagOut,input\x1b[2J_register,0,2,REAL,read\n", {"m.csv:2: unknown table 'input\\x1b[2J_register'"}},
   };
   for (const Case& c : cases) {
     auto map = parse_register_map(header + c.rows, module_symbols(), "m.csv");

@@ -3,10 +3,12 @@
 // with their reason. (That the file equals the compiled layout is tested where it is generated.)
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "abi/descriptors.h"
+#include "softplc/symbols/names.h"
 #include "softplc/symbols/place.h"
 #include "module_symbols.h"
 #include "softplc/symbols/symbol_file.h"
@@ -62,6 +64,32 @@ TEST(Symbols, NamesMatchInAnyCaseAndUnknownOnesGetSuggestions) {
     EXPECT_EQ(found.error().kind, ErrorKind::usage);
     EXPECT_NE(found.error().message.find(part), std::string::npos) << found.error().message;
   }
+}
+
+TEST(Names, IdentifiersJoinedByDots) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"LagIn", ""}, {"IntRamp.Clock.ET", ""}, {"_x", ""}, {"KX_PI_Program_Control", ""}, {"a__b_", ""},
+      {std::string(255, 'a'), ""},
+      {"", "it is empty"}, {std::string(256, 'a'), "it is longer than 255 characters"},
+      {"1a", "a part starts with a digit"}, {"Ext1.2", "a part starts with a digit"},
+      {"A..B", "it has an empty part"}, {".A", "it has an empty part"}, {"A.", "it has an empty part"},
+      {"a b", "it holds the character ' '"}, {"a\nb", "it holds the character '\\n'"},
+      {"@16:INT", "it holds the character '@'"}, {"Temp\xC3\xA9", "it holds the character '\\xc3'"},
+  };
+  for (const auto& [name, fault] : cases) EXPECT_EQ(name_fault(name).substr(0, std::strlen(fault)), fault) << name;
+}
+
+// The distance is exact up to the limit and limit + 1 beyond it, whatever the lengths.
+TEST(Names, EditDistanceStopsAtItsLimit) {
+  const struct {
+    std::string a, b;
+    std::size_t limit, distance;
+  } cases[] = {
+      {"kitten", "sitting", 3, 3}, {"kitten", "sitting", 2, 3}, {"LagIn", "lagin", 0, 0}, {"", "abc", 5, 3},
+      {"IntRampEnabel", "IntRampEnable", 4, 2}, {"abcdef", "fedcba", 2, 3}, {std::string(1000000, 'Q'), "Q", 5, 6},
+      {std::string(300, 'Q') + "x", std::string(300, 'Q') + "y", 1, 1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(edit_distance(c.a, c.b, c.limit), c.distance) << c.a.substr(0, 20) << " " << c.b;
 }
 
 TEST(Symbols, VariablesByOffsetNeedNoSymbolFile) {
