@@ -365,6 +365,9 @@ class Endings : public SoftplcProcessTest {
     for (std::string& arg : all) argv.push_back(arg.data());
     argv.push_back(nullptr);
     const std::string out = path("stdout").string(), err = path("stderr").string();
+    // Nothing of an earlier run is taken for this one's output.
+    fs::remove(out);
+    fs::remove(err);
     const pid_t pid = fork();
     if (pid == 0) {
       if (input != nullptr) {
