@@ -1,10 +1,11 @@
 // softplc debug: the module's cycles under the debugger's prompt.
-#include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include "softplc/cli/commands.h"
 #include "softplc/cli/run_options.h"
 #include "softplc/debug/session.h"
+#include "softplc/util/files.h"
 
 namespace softplc {
 
@@ -17,14 +18,17 @@ int command_debug(const Arguments& args, std::ostream& out, std::ostream& err) {
     if (args.symbols.empty()) return report_error(usage_error("--symbols needs a file name"), err);
     source.file = args.symbols;
   }
-  std::ifstream script;
+  // A script is a regular file, read whole: a FIFO or a device is refused rather than waited for.
+  std::istringstream script;
   if (!args.script.empty()) {
     std::error_code ec;
     if (std::filesystem::is_directory(args.script, ec)) {
       return report_error(runtime_error("the script " + args.script + " is a directory, not a file of commands"), err);
     }
-    script.open(args.script);
-    if (!script) return report_error(runtime_error("cannot read the script " + args.script), err);
+    constexpr uint64_t kMaxScriptBytes = uint64_t{16} << 20;
+    auto text = read_file_bytes(args.script, kMaxScriptBytes);
+    if (!text) return report_error(runtime_error("cannot read the script " + args.script + ": " + text.error().message), err);
+    script.str(std::string(text->begin(), text->end()));
   }
   auto path = module_path(args.module);
   if (!path) return report_error(path.error(), err);
@@ -45,6 +49,10 @@ int command_debug(const Arguments& args, std::ostream& out, std::ostream& err) {
   std::istream& in = args.script.empty() ? std::cin : script;
   auto outcome = debug(engine, options, in, out);
   if (!outcome) return report_error(outcome.error(), err);
+  if (outcome->signal != nullptr) {
+    err << "softplc: interrupted by " << outcome->signal << "\n";
+    return kExitInterrupted;
+  }
   // A script serves as a check: a command that failed (an `expect` that did not hold) fails it.
   if (options.echo && outcome->failedCommands != 0) {
     err << "softplc: " << outcome->failedCommands << (outcome->failedCommands == 1 ? " command" : " commands")

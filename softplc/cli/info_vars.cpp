@@ -51,7 +51,10 @@ int command_info(const Arguments& args, std::ostream& out, std::ostream& err) {
         << hex32(ep.layoutSignature) << "\n";
   }
   if (!symbols) {
+    // Shown with the rest, and a failure as for every command: the file named (or the one beside
+    // the module) cannot serve.
     out << "symbols:        none: " << symbols.error().message << "\n";
+    return report_error(symbols.error(), err);
   } else if (!symbols->symbols) {
     out << "symbols:        none: " << symbols->note << "\n";
   } else {

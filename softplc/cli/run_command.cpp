@@ -172,6 +172,9 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
     if (!known) columns.push_back(&engine.hold(extra));
   }
 
+  // From here a signal ends every wait, the open of a trace FIFO that nobody reads included.
+  InterruptGuard interruptions;
+
   // Without --trace the plot reads a temporary trace.
   std::optional<TemporaryFile> temporaryTrace;
   std::optional<std::filesystem::path> tracePath = options->tracePath;
@@ -184,6 +187,11 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
     std::vector<std::string> names;
     for (const HeldVariable* column : columns) names.push_back(column->variable.name);
     auto created = TraceWriter::create(*tracePath, names);
+    if (!created && interrupted()) {
+      err << "softplc: interrupted by " << interrupting_signal() << " before the first cycle: " << created.error().message
+          << "\n";
+      return kExitInterrupted;
+    }
     if (!created) return report_error(created.error(), err);
     writer.emplace(std::move(created).value());
   }
@@ -205,7 +213,10 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
   std::optional<TraceObserver> trace;
   if (writer) engine.observe(trace.emplace(*writer, columns));
   ChangeSchedule schedule(options->replacements, out, err);
-  if (schedule.planned() != 0) engine.observe(schedule);
+  if (schedule.planned() != 0) {
+    engine.observe(schedule);
+    schedule.start(engine);
+  }
   std::optional<ReloadOnChange> reload;
   if (options->reloadOnChange) engine.observe(reload.emplace(options->module, out, err));
   // Last: the statistics count the work of the other observers into each cycle.
@@ -223,7 +234,6 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
     channels = std::move(made).value();
   }
 
-  InterruptGuard interruptions;
   if (reload) {
     auto watching = reload->start();
     if (!watching) return report_error(watching.error(), err);
@@ -295,7 +305,9 @@ int command_run(const Arguments& args, std::ostream& out, std::ostream& err) {
         << engine.plc().module().name() << "\n";
   }
   const bool traceFailed = trace && trace->failure();
-  if (options->tracePath && !traceFailed) out << "trace written to " << options->tracePath->string() << "\n";
+  const bool traceCut = trace && trace->cut_short();
+  if (traceCut) err << "softplc: note: " << *trace->cut_short() << "\n";
+  if (options->tracePath && !traceFailed && !traceCut) out << "trace written to " << options->tracePath->string() << "\n";
 
   int status = kExitOk;
   if (!ran) {

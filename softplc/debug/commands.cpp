@@ -6,7 +6,6 @@
 
 #include "softplc/debug/session_impl.h"
 #include "softplc/engine/engine.h"
-#include "softplc/observe/change_schedule.h"
 #include "softplc/symbols/names.h"
 #include "softplc/symbols/variable_spec.h"
 #include "softplc/util/text.h"
@@ -460,10 +459,11 @@ Flow Session::cmd_local(const std::vector<std::string>& args) {
 
 Flow Session::cmd_change(const std::vector<std::string>& args) {
   if (inCycle_) return refuse("a cycle is held here; an online change comes between two cycles: 'cycle' first");
+  const ChangeContext context{args[0], plc().module().name(), cycle_};
   auto change = engine_.change_module(args[0]);
-  if (!change) return refuse("online change to " + args[0] + " refused, " + plc().module().name() + " keeps running: " +
-                             change.error().message);
-  out_ << describe_change(*change, cycle_);
+  std::string text = describe_change(change, context);
+  if (!change) return refuse(text.substr(0, text.size() - 1));
+  out_ << text;
   places_ = PlaceResolver(symbols());
   // Watches follow their variables by name into the new module.
   std::vector<Watch> kept;

@@ -1,5 +1,6 @@
 #include "softplc/debug/session.h"
 
+#include <cstdio>
 #include <sstream>
 
 #if defined(_WIN32)
@@ -60,7 +61,8 @@ Status Session::run() {
   }
   kxdbg_set_handler(&on_enter, &on_exit, this);
   plc().set_hooks(true);
-  InterruptGuard interruptions;
+  // A signal also ends the wait for a line at the prompt.
+  InterruptGuard interruptions(/*endBlockingReads=*/true);
 
   message("initialised (cold start), events on; cycle 0 is next, at t=0s, every " +
           format_seconds(engine_.options().period_ns()) + "s on the simulated clock");
@@ -108,9 +110,22 @@ Status Session::run_cycles() {
 void Session::prompt() {
   stepper_.idle();
   for (;;) {
+    // SIGTERM or SIGHUP ends the session; Ctrl-C only stops what runs.
+    if (ending_signal()) {
+      message(std::string("interrupted by ") + interrupting_signal() + ": the session ends");
+      cmd_quit({});
+      return;
+    }
     out_ << kPrompt << std::flush;
     std::string line;
     if (!std::getline(in_, line)) {
+      if (interrupted()) {   // the wait for a line was cut short: a new prompt
+        in_.clear();
+        std::clearerr(stdin);
+        clear_interruption();
+        out_ << "\n";
+        continue;
+      }
       out_ << "\n";
       cmd_quit({});
       return;
@@ -224,7 +239,7 @@ bool Session::check_watches(const std::string& context) {
 Result<DebugOutcome> debug(Engine& engine, const DebugOptions& options, std::istream& in, std::ostream& out) {
   Session session(engine, options, in, out);
   if (auto status = session.run(); !status) return status.error();
-  return DebugOutcome{engine.cycles(), session.failed_commands()};
+  return DebugOutcome{engine.cycles(), session.failed_commands(), ending_signal() ? interrupting_signal() : nullptr};
 }
 
 }  // namespace softplc

@@ -24,6 +24,7 @@ struct DebugOptions {
 struct DebugOutcome {
   uint64_t cycles = 0;
   uint64_t failedCommands = 0;   // commands that were refused, or an `expect` that did not hold
+  const char* signal = nullptr;  // the signal that ended the session (SIGTERM, SIGHUP)
 };
 
 // Switches the hooks on and runs the prompt until `quit` or the end of the input; the module is

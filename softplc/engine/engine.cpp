@@ -1,6 +1,7 @@
 #include "softplc/engine/engine.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "kxrt.h"
 #include "softplc/symbols/variable_spec.h"
@@ -18,7 +19,10 @@ std::string runtime_failure(const char* what) {
 }  // namespace
 
 Engine::Engine(std::unique_ptr<Plc> plc, EngineOptions options)
-    : plc_(std::move(plc)), options_(options), pacer_(options.spinNs) {}
+    : plc_(std::move(plc)),
+      options_(options),
+      pacer_(options.spinNs),
+      changes_([this]() -> const ModuleCopy& { return plc_->module().copy(); }) {}
 
 Engine::~Engine() = default;
 
@@ -56,6 +60,7 @@ int64_t Engine::now_ns() const { return realtime() ? kxrt_clock_now_ns() : stead
 
 Result<bool> Engine::run_cycle(const RunLimit& limit) {
   const uint64_t index = cycles_;
+  if (changes_.pending()) make_changes(index);
   for (CycleObserver* observer : beforeCycle_) observer->before_cycle(*this, index);
   if (stop_requested()) return false;
 
@@ -121,12 +126,51 @@ Status Engine::run(const RunLimit& limit) {
   return ok_status();
 }
 
+std::shared_ptr<ChangeRequest> Engine::request_change(const std::filesystem::path& path,
+                                                      std::optional<uint64_t> beforeCycle) {
+  return changes_.request(path, beforeCycle);
+}
+
 Result<ChangeOutcome> Engine::change_module(const std::filesystem::path& path) {
+  const std::shared_ptr<ChangeRequest> request = changes_.request(path, cycles_);
+  // Due now: waited for, also in real time.
+  while (!request->outcome() && !stop_requested()) {
+    auto next = changes_.next(cycles_, true, [this] { return stop_requested(); });
+    if (!next) break;
+    if (!next->cancelled()) make_change(*next, cycles_);
+    changes_.done(next);
+  }
+  if (request->outcome()) return *request->outcome();
+  request->cancel();
+  return runtime_error(std::string("interrupted") + (interrupted() ? std::string(" by ") + interrupting_signal() : "") +
+                       " while the new module was being read");
+}
+
+void Engine::make_changes(uint64_t index) {
+  // On the simulated clock a change due before this cycle happens before it, whatever it takes.
+  const auto stop = [this] { return stop_requested(); };
+  while (auto request = changes_.next(index, !realtime(), stop)) {
+    if (!request->cancelled()) make_change(*request, index);
+    changes_.done(request);
+  }
+}
+
+void Engine::make_change(ChangeRequest& request, uint64_t index) {
+  request.context_ = ChangeContext{request.path(), plc_->module().name(), index, false};
+  Result<PreparedModule> prepared = std::move(*request.prepared_);
+  if (!prepared) {
+    request.outcome_ = prepared.error();
+    return;
+  }
   std::vector<HeldReference> references;
   references.reserve(held_.size());
   for (HeldVariable& held : held_) references.push_back({&held.reference, held.variable.name});
-  auto change = softplc::change_module(*plc_, path, references);
-  if (!change) return change.error();
+  auto change = softplc::change_module(*plc_, *prepared, references);
+  if (!change) {
+    changes_.unload(std::move(prepared->plc));
+    request.outcome_ = change.error();
+    return;
+  }
 
   ChangeOutcome outcome;
   outcome.from = plc_->module().name();
@@ -135,8 +179,11 @@ Result<ChangeOutcome> Engine::change_module(const std::filesystem::path& path) {
   outcome.fromLayout = change->oldLayout;
   outcome.toLayout = change->newLayout;
   outcome.mapped = references.size();
-  // From here the new module runs the cycles; the old one is unregistered and unloaded.
-  plc_ = std::move(change->plc);
+  // From here the new module runs the cycles; the old one is unregistered now and unloaded on the
+  // queue's thread.
+  std::unique_ptr<Plc> old = std::exchange(plc_, std::move(change->plc));
+  old->unregister();
+  changes_.unload(std::move(old));
 
   // A variable known by name must be known to the new module under that name and type.
   if (const Symbols* symbols = plc_->symbols()) {
@@ -151,7 +198,7 @@ Result<ChangeOutcome> Engine::change_module(const std::filesystem::path& path) {
     }
   }
   for (CycleObserver* observer : moduleChanged_) observer->module_changed(*this);
-  return outcome;
+  request.outcome_ = std::move(outcome);
 }
 
 }  // namespace softplc

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "softplc/engine/change_outcome.h"
+#include "softplc/engine/change_queue.h"
 #include "softplc/engine/interrupt.h"
 #include "softplc/engine/observer.h"
 #include "softplc/engine/pacer.h"
@@ -63,16 +65,6 @@ struct HeldVariable {
   bool lost = false;
 };
 
-struct ChangeOutcome {
-  std::string from;           // module names
-  std::string to;
-  std::string toCodeVersion;
-  uint32_t fromLayout = 0;    // layout signatures of the programs' data areas
-  uint32_t toLayout = 0;
-  std::size_t mapped = 0;     // references mapped
-  std::vector<std::string> lost;   // held variables the new module does not have
-};
-
 class Engine {
  public:
   Engine(std::unique_ptr<Plc> plc, EngineOptions options);
@@ -115,12 +107,25 @@ class Engine {
   // otherwise (for execution times).
   int64_t now_ns() const;
 
-  // Online change, between two cycles: the module at `path` (with its symbol file) replaces the
-  // running one and takes over its values; every held reference is mapped into it. A refusal
-  // leaves the running module and the references as they were.
+  // Online change: the module at `path` (with its symbol file) replaces the running one between two
+  // cycles and takes over its values; every held reference is mapped into it. A refusal leaves the
+  // running module and the references as they were.
+  //
+  // Any thread: asks for the change. The files are read and the library loaded on a thread of
+  // their own (change_queue.h); the engine makes the change before the first cycle after that, or,
+  // with `beforeCycle`, before that cycle: on the simulated clock exactly then (the run waits for
+  // the preparation if it must), in real time as soon after as it is prepared. The request's
+  // outcome is set on the engine's thread, before the observers are told of that cycle.
+  std::shared_ptr<ChangeRequest> request_change(const std::filesystem::path& path,
+                                                std::optional<uint64_t> beforeCycle = std::nullopt);
+  // Between two cycles, now: asks for the change and waits for it to be prepared and made (the
+  // debugger's `change`). A stop or a signal ends the wait, and the change is not made.
   Result<ChangeOutcome> change_module(const std::filesystem::path& path);
 
  private:
+  void make_changes(uint64_t index);
+  void make_change(ChangeRequest& request, uint64_t index);
+
   std::unique_ptr<Plc> plc_;
   EngineOptions options_;
   Pacer pacer_;
@@ -139,6 +144,8 @@ class Engine {
   int64_t simulatedNs_ = 0;   // the simulated clock's time, which only the engine moves
   int64_t steadyOrigin_ = 0;
   int64_t lastTimeNs_ = 0;
+  // After plc_: its thread compares new files with the running module until it ends.
+  ChangeQueue changes_;
 };
 
 }  // namespace softplc

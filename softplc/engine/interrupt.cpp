@@ -13,26 +13,39 @@ extern "C" void on_signal(int number) { detail::gInterruptSignal = number; }
 
 #if defined(_WIN32)
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGBREAK};
+using Handler = void (*)(int);
+Handler gPrevious[std::size(kSignals)];
 #else
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction gPrevious[std::size(kSignals)];
 #endif
-
-using Handler = void (*)(int);
-Handler gPrevious[sizeof kSignals / sizeof kSignals[0]];
 int gGuards = 0;
 
 }  // namespace
 
-InterruptGuard::InterruptGuard() {
+InterruptGuard::InterruptGuard(bool endBlockingReads) {
   if (gGuards++ != 0) return;
   detail::gInterruptSignal = 0;
+#if defined(_WIN32)
+  (void)endBlockingReads;
   for (std::size_t i = 0; i < std::size(kSignals); ++i) gPrevious[i] = std::signal(kSignals[i], &on_signal);
+#else
+  struct sigaction action {};
+  action.sa_handler = &on_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = endBlockingReads ? 0 : SA_RESTART;
+  for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &action, &gPrevious[i]);
+#endif
 }
 
 InterruptGuard::~InterruptGuard() {
   if (--gGuards != 0) return;
+#if defined(_WIN32)
   for (std::size_t i = 0; i < std::size(kSignals); ++i)
     std::signal(kSignals[i], gPrevious[i] == SIG_ERR ? SIG_DFL : gPrevious[i]);
+#else
+  for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &gPrevious[i], nullptr);
+#endif
 }
 
 const char* interrupting_signal() {
@@ -49,6 +62,10 @@ const char* interrupting_signal() {
   }
 }
 
-void clear_interruption() { detail::gInterruptSignal = 0; }
+bool ending_signal() { return interrupted() && detail::gInterruptSignal != SIGINT; }
+
+void clear_interruption() {
+  if (detail::gInterruptSignal == SIGINT) detail::gInterruptSignal = 0;
+}
 
 }  // namespace softplc

@@ -1,6 +1,8 @@
 // Ending a run from outside: Ctrl-C (SIGINT), SIGTERM and SIGHUP (on Windows Ctrl-C and Ctrl-Break)
 // ask the run to end after the cycle in progress, so that its trace is complete and its report
-// printed. While an InterruptGuard lives, these signals only set a flag.
+// printed. While an InterruptGuard lives, these signals only set a flag, which every wait of the
+// host looks at: the pacer's sleep, a FIFO's open, a write to a slow reader, an online change's
+// preparation, the debugger's prompt.
 #pragma once
 
 #include <csignal>
@@ -14,7 +16,9 @@ extern volatile std::sig_atomic_t gInterruptSignal;
 
 class InterruptGuard {
  public:
-  InterruptGuard();
+  // `endBlockingReads`: a signal also ends a read that waits for input (Linux: the handlers are
+  // installed without SA_RESTART), so that a prompt waiting for a line sees it at once.
+  explicit InterruptGuard(bool endBlockingReads = false);
   ~InterruptGuard();
   InterruptGuard(const InterruptGuard&) = delete;
   InterruptGuard& operator=(const InterruptGuard&) = delete;
@@ -24,7 +28,11 @@ class InterruptGuard {
 // ("SIGTERM"); null when none did.
 inline bool interrupted() { return detail::gInterruptSignal != 0; }
 const char* interrupting_signal();
-// Forgets an interruption that has been dealt with (the debugger's prompt takes Ctrl-C as "stop").
+// Whether the signal asks the program to end (SIGTERM, SIGHUP, Ctrl-Break) rather than only to stop
+// what it does (Ctrl-C): the debugger takes Ctrl-C as "stop" and ends its session on the others.
+bool ending_signal();
+// Forgets a Ctrl-C that has been dealt with (the debugger's prompt took it as "stop"); a signal
+// that asks the program to end stays.
 void clear_interruption();
 
 }  // namespace softplc

@@ -1,8 +1,8 @@
 #include "softplc/live/exchange.h"
 
 #include <algorithm>
+#include <atomic>
 
-#include "softplc/observe/change_schedule.h"
 #include "softplc/symbols/variable_spec.h"
 
 namespace softplc {
@@ -73,14 +73,19 @@ std::vector<Force> Exchange::forces() const {
 }
 
 std::future<Result<ChangeOutcome>> Exchange::change_module(const std::filesystem::path& path) {
-  auto request = std::make_unique<ChangeRequest>();
-  request->path = path;
-  std::future<Result<ChangeOutcome>> result = request->done.get_future();
+  auto change = std::make_unique<PendingChange>();
+  std::future<Result<ChangeOutcome>> result = change->done.get_future();
+  if (ended()) {
+    change->done.set_value(ended_status().error());
+    return result;
+  }
+  change->request = engine_.request_change(path);
   std::lock_guard lock(mutex_);
   if (ended_) {
-    request->done.set_value(ended_status().error());
+    change->request->cancel();
+    change->done.set_value(ended_status().error());
   } else {
-    changes_.push_back(std::move(request));
+    changes_.push_back(std::move(change));
   }
   return result;
 }
@@ -97,7 +102,7 @@ void Exchange::force_now(const Variable& variable, const Encoded& value) {
 
 void Exchange::end() {
   std::deque<std::unique_ptr<Request>> pending;
-  std::deque<std::unique_ptr<ChangeRequest>> changes;
+  std::deque<std::unique_ptr<PendingChange>> changes;
   {
     std::lock_guard lock(mutex_);
     if (ended_) return;
@@ -107,7 +112,10 @@ void Exchange::end() {
   }
   published_.notify_all();
   for (auto& request : pending) request->done.set_value(ended_status());
-  for (auto& change : changes) change->done.set_value(ended_status().error());
+  for (auto& change : changes) {
+    change->request->cancel();
+    change->done.set_value(ended_status().error());
+  }
 }
 
 Result<Variable> Exchange::current(const Variable& variable, const Symbols* names) const {
@@ -168,25 +176,26 @@ void Exchange::share_forces() {
   ++forcesVersion_;
 }
 
-void Exchange::before_cycle(Engine& engine, uint64_t index) {
+void Exchange::before_cycle(Engine&, uint64_t) {
   std::deque<std::unique_ptr<Request>> requests;
-  std::deque<std::unique_ptr<ChangeRequest>> changes;
+  std::vector<std::unique_ptr<PendingChange>> changed;
   {
     std::lock_guard lock(mutex_);
     if (queue_.empty() && changes_.empty()) return;
     requests.swap(queue_);
-    changes.swap(changes_);
-  }
-  // Online changes first: the writes that came with them apply to the module that runs next.
-  for (auto& change : changes) {
-    const std::string running = engine.plc().module().name();
-    Result<ChangeOutcome> outcome = engine.change_module(change->path);
-    if (outcome && out_ != nullptr) *out_ << describe_change(*outcome, index) << std::flush;
-    if (!outcome && err_ != nullptr) {
-      *err_ << "softplc: online change before cycle " << index << " to " << change->path.string() << " refused, "
-            << running << " keeps running: " << outcome.error().message << "\n";
+    // The engine made (or refused) these changes just now, before this cycle.
+    while (!changes_.empty() && changes_.front()->request->outcome()) {
+      changed.push_back(std::move(changes_.front()));
+      changes_.pop_front();
     }
-    change->done.set_value(std::move(outcome));
+  }
+  if (requests.empty() && changed.empty()) return;
+  // Online changes first: the writes that came with them apply to the module that runs next.
+  for (auto& change : changed) {
+    const ChangeRequest& request = *change->request;
+    std::ostream* log = request.outcome()->ok() ? out_ : err_;
+    if (log != nullptr) *log << (log == err_ ? "softplc: " : "") << request.describe() << std::flush;
+    change->done.set_value(*request.outcome());
   }
   std::vector<Status> results;
   results.reserve(requests.size());
@@ -232,9 +241,16 @@ void Exchange::publish_initial() { publish(0, 0); }
 
 std::shared_ptr<Snapshot> Exchange::fresh_snapshot() {
   // A snapshot that only this list holds any more is free to be filled again: no channel can
-  // reach it, since `latest_` does not point to it.
-  for (const auto& spare : spare_)
-    if (spare.use_count() == 1 && spare.get() != latest_.get()) return spare;
+  // reach it, since `latest_` does not point to it. The count is read relaxed, which orders
+  // nothing; the last channel that held the snapshot let it go with a release (the count's
+  // decrement), and the fence makes that release synchronise with this thread, so that every
+  // read the channel made of the snapshot happens before the writes that fill it again.
+  for (const auto& spare : spare_) {
+    if (spare.use_count() == 1 && spare.get() != latest_.get()) {
+      std::atomic_thread_fence(std::memory_order_acquire);
+      return spare;
+    }
+  }
   spare_.push_back(std::make_shared<Snapshot>());
   return spare_.back();
 }

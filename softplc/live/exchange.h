@@ -70,8 +70,9 @@ class Exchange : public CycleObserver {
   std::future<Status> release(const Variable& variable);
   std::vector<Force> forces() const;
   bool ended() const;
-  // An online change between two cycles: the module at `path` replaces the running one. The run's
-  // log (set_log) gets the change, or the refusal, with its cycle.
+  // An online change between two cycles: the module at `path` replaces the running one (its files
+  // are read off the cycle thread first). The run's log (set_log) gets the change, or the
+  // refusal, with its cycle.
   std::future<Result<ChangeOutcome>> change_module(const std::filesystem::path& path);
   void set_log(std::ostream* out, std::ostream* err) {
     out_ = out;
@@ -122,11 +123,11 @@ class Exchange : public CycleObserver {
   mutable std::mutex mutex_;            // guards everything below that channels touch
   mutable std::condition_variable published_;
   std::deque<std::unique_ptr<Request>> queue_;
-  struct ChangeRequest {
-    std::filesystem::path path;
+  struct PendingChange {
+    std::shared_ptr<ChangeRequest> request;   // the engine's
     std::promise<Result<ChangeOutcome>> done;
   };
-  std::deque<std::unique_ptr<ChangeRequest>> changes_;
+  std::deque<std::unique_ptr<PendingChange>> changes_;
   std::shared_ptr<const Snapshot> latest_;
   std::vector<Force> forcesView_;       // a copy of active_ for channels
   uint64_t forcesVersion_ = 0;
@@ -136,7 +137,7 @@ class Exchange : public CycleObserver {
   std::ostream* err_ = nullptr;
   std::vector<Active> active_;
   std::vector<std::string> dropped_;
-  std::vector<std::shared_ptr<Snapshot>> spare_;   // snapshots no channel holds any more
+  std::vector<std::shared_ptr<Snapshot>> spare_;   // the snapshots taken, to be filled again
 };
 
 // Whether the program writes a variable in its cycles (so that a force must be renewed after each).

@@ -1,38 +1,52 @@
 #include "softplc/observe/change_schedule.h"
 
-namespace softplc {
+#include <algorithm>
 
-std::string describe_change(const ChangeOutcome& change, uint64_t beforeCycle) {
-  std::string text = "before cycle " + std::to_string(beforeCycle) + ": online change from " + change.from +
-                     " (layout " + hex32(change.fromLayout) + ") to " + change.to + " (layout " +
-                     hex32(change.toLayout) + ", " + change.toCodeVersion + "), " + std::to_string(change.mapped) +
-                     (change.mapped == 1 ? " reference" : " references") + " mapped\n";
-  for (const std::string& name : change.lost) {
-    text += "  " + change.to + " has no variable " + name + " of the same type: it is no longer read\n";
-  }
-  return text;
-}
+namespace softplc {
 
 ChangeSchedule::ChangeSchedule(std::vector<Replacement> replacements, std::ostream& out, std::ostream& err)
     : replacements_(std::move(replacements)), out_(out), err_(err) {}
 
-void ChangeSchedule::before_cycle(Engine& engine, uint64_t index) {
-  for (; next_ < replacements_.size() && replacements_[next_].beforeCycle == index; ++next_) {
-    const Replacement& replacement = replacements_[next_];
-    const std::string running = engine.plc().module().name();
-    auto change = engine.change_module(replacement.module);
-    if (!change) {
-      err_ << "softplc: online change before cycle " << index << " to " << replacement.module.string() << " refused, "
-           << running << " keeps running: " << change.error().message << "\n";
-      ++notMade_;
-      continue;
-    }
-    out_ << describe_change(*change, index);
-    ++made_;
+ChangeSchedule::~ChangeSchedule() {
+  if (request_) request_->cancel();
+}
+
+void ChangeSchedule::start(Engine& engine) { ask(engine, 0); }
+
+// The next change is asked for once its cycle is near; the engine makes it before a later cycle.
+void ChangeSchedule::ask(Engine& engine, uint64_t index) {
+  if (request_ || next_ >= replacements_.size()) return;
+  const int64_t period = engine.options().period_ns();
+  const uint64_t ahead = static_cast<uint64_t>(std::max<int64_t>(1, (kPrepareAheadNs + period - 1) / period));
+  const Replacement& replacement = replacements_[next_];
+  if (replacement.beforeCycle <= index + ahead) {
+    request_ = engine.request_change(replacement.module, replacement.beforeCycle);
   }
 }
 
+void ChangeSchedule::before_cycle(Engine& engine, uint64_t index) {
+  if (request_ && request_->outcome()) {
+    const bool made = request_->outcome()->ok();
+    if (made) {
+      out_ << request_->describe();
+      const uint64_t planned = replacements_[next_].beforeCycle;
+      if (index != planned) {
+        out_ << "  (planned before cycle " << planned << "; the new module was still being read then)\n";
+      }
+      ++made_;
+    } else {
+      err_ << "softplc: " << request_->describe();
+      ++notMade_;
+    }
+    request_.reset();
+    ++next_;
+  }
+  ask(engine, index);
+}
+
 void ChangeSchedule::finish(uint64_t cycles) {
+  if (request_) request_->cancel();
+  request_.reset();
   for (; next_ < replacements_.size(); ++next_) {
     err_ << "softplc: online change before cycle " << replacements_[next_].beforeCycle << " to "
          << replacements_[next_].module.string() << " not made: the run ended after " << cycles

@@ -1,10 +1,14 @@
 // Online changes at fixed cycles (--replace-at): before cycle N the module at PATH replaces the
-// running one. Each change made is printed with its cycle; a refused one (the running module runs
-// on) is reported with its reason, and so is one whose cycle the run did not reach.
+// running one. Each change is prepared ahead (its files read and its library loaded off the cycle
+// thread, a couple of seconds of the run's clock before its cycle), and made before cycle N: on the
+// simulated clock exactly then, in real time as soon after as the preparation is done. Each change
+// made is printed with its cycle; a refused one (the running module runs on) is reported with its
+// reason, and so is one whose cycle the run did not reach.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -19,10 +23,16 @@ struct Replacement {
 
 class ChangeSchedule : public CycleObserver {
  public:
+  // How long before its cycle (of the run's clock) a change is prepared.
+  static constexpr int64_t kPrepareAheadNs = 2'000'000'000;
+
   // `replacements` in cycle order, at most one per cycle.
   ChangeSchedule(std::vector<Replacement> replacements, std::ostream& out, std::ostream& err);
+  ~ChangeSchedule() override;
 
   unsigned points() const override { return kBeforeCycle; }
+  // Asks for the preparation of a change due at the first cycles; call once, before the run.
+  void start(Engine& engine);
   void before_cycle(Engine& engine, uint64_t index) override;
 
   // Reports the changes whose cycle the run did not reach; call once, after the run.
@@ -33,16 +43,15 @@ class ChangeSchedule : public CycleObserver {
   std::size_t not_made() const { return notMade_; }
 
  private:
+  void ask(Engine& engine, uint64_t index);
+
   std::vector<Replacement> replacements_;
   std::ostream& out_;
   std::ostream& err_;
   std::size_t next_ = 0;
+  std::shared_ptr<ChangeRequest> request_;   // for replacements_[next_]
   std::size_t made_ = 0;
   std::size_t notMade_ = 0;
 };
-
-// "before cycle 500: online change from A (layout 0x...) to B (layout 0x..., VERSION), 27 references
-// mapped", and a line for each held variable the new module does not have.
-std::string describe_change(const ChangeOutcome& change, uint64_t beforeCycle);
 
 }  // namespace softplc

@@ -1,11 +1,14 @@
 #include "softplc/observe/reload_on_change.h"
 
-#include "softplc/observe/change_schedule.h"
-
 namespace softplc {
 
 ReloadOnChange::ReloadOnChange(std::filesystem::path module, std::ostream& out, std::ostream& err)
     : module_(std::move(module)), out_(out), err_(err) {}
+
+ReloadOnChange::~ReloadOnChange() {
+  watch_.reset();
+  if (request_) request_->cancel();
+}
 
 Result<std::string> ReloadOnChange::start() {
   auto watch = FileWatch::start(module_, kReloadSettle, [this] { pending_.store(true); });
@@ -14,18 +17,21 @@ Result<std::string> ReloadOnChange::start() {
   return "reloading " + module_.string() + " when it changes (" + watch_->method() + ")";
 }
 
-void ReloadOnChange::before_cycle(Engine& engine, uint64_t index) {
-  if (!pending_.exchange(false)) return;
-  const std::string running = engine.plc().module().name();
-  auto change = engine.change_module(module_);
-  if (!change) {
-    err_ << "softplc: reload before cycle " << index << " of " << module_.string() << " refused, " << running
-         << " keeps running: " << change.error().message << "\n";
-    ++refused_;
-    return;
+void ReloadOnChange::before_cycle(Engine& engine, uint64_t) {
+  if (request_ && request_->outcome()) {
+    ChangeContext context = request_->context();
+    context.reload = true;
+    if (request_->outcome()->ok()) {
+      out_ << describe_change(*request_->outcome(), context) << std::flush;
+      ++made_;
+    } else {
+      err_ << "softplc: " << describe_change(*request_->outcome(), context);
+      ++refused_;
+    }
+    request_.reset();
   }
-  out_ << describe_change(*change, index) << std::flush;
-  ++made_;
+  // A version that comes while one is being read is read after it.
+  if (!request_ && pending_.exchange(false)) request_ = engine.request_change(module_);
 }
 
 }  // namespace softplc

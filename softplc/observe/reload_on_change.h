@@ -1,6 +1,7 @@
 // --reload-on-change: the module file is watched, and once a new version has stopped changing
-// (half a second without a further change), the host attempts an online change to it between two
-// cycles. The result is printed with its cycle; a refusal leaves the running module running.
+// (half a second without a further change), the host attempts an online change to it: the files
+// are read off the cycle thread, and the change is made between the two cycles after that. The
+// result is printed with its cycle; a refusal leaves the running module running.
 #pragma once
 
 #include <atomic>
@@ -19,6 +20,7 @@ inline constexpr std::chrono::milliseconds kReloadSettle{500};
 class ReloadOnChange : public CycleObserver {
  public:
   ReloadOnChange(std::filesystem::path module, std::ostream& out, std::ostream& err);
+  ~ReloadOnChange() override;
 
   // Starts watching; gives the line that says what is watched.
   Result<std::string> start();
@@ -35,6 +37,7 @@ class ReloadOnChange : public CycleObserver {
   std::ostream& err_;
   std::unique_ptr<FileWatch> watch_;
   std::atomic<bool> pending_{false};
+  std::shared_ptr<ChangeRequest> request_;
   std::size_t made_ = 0;
   std::size_t refused_ = 0;
 };

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <utility>
 
+#include "softplc/engine/interrupt.h"
 #include "softplc/util/files.h"
 #include "softplc/util/text.h"
 
@@ -13,9 +14,10 @@ namespace softplc {
 
 namespace {
 
+// Rows are handed to the writer in chunks of this size (or once a second in real time); the ring
+// holds this many chunks: 4 MiB, minutes of rows at the usual periods.
 constexpr std::size_t kChunk = 64 * 1024;
-
-std::string reason(int error) { return error != 0 ? std::string(": ") + std::strerror(error) : std::string(); }
+constexpr std::size_t kChunks = 64;
 
 // The nanoseconds of a second (below 10^9) as a decimal fraction: "" for 0, ".01" for 10^7.
 char* write_fraction(char* out, uint32_t rest) {
@@ -50,50 +52,38 @@ char* write_seconds(char* out, int64_t ns) {
   return write_fraction(out, static_cast<uint32_t>(magnitude - seconds * kNsPerSecond));
 }
 
-TraceWriter::TraceWriter(std::FILE* file, std::filesystem::path path, std::span<const std::string> columns)
-    : file_(file), path_(std::move(path)), fields_(columns.size()) {
+TraceWriter::TraceWriter(OutputFile file, std::filesystem::path path, std::span<const std::string> columns)
+    : path_(std::move(path)), fields_(columns.size()) {
   std::string header = "time_s";
   for (const std::string& column : columns) header += "," + csv_field(column);
   header += '\n';
-  // Room for the header, a chunk, one more row of the longest fields (the time, then a comma and
-  // at most 21 characters per column, the line's end) and a field text's block copy beyond it.
-  buffer_.resize(header.size() + kChunk + 32 + 24 * columns.size() + 1 + kFieldText);
-  std::memcpy(buffer_.data(), header.data(), header.size());
+  // Each chunk has room for the header, a chunk, one more row of the longest fields (the time, then
+  // a comma and at most 21 characters per column, the line's end) and a field text's block copy
+  // beyond it.
+  const std::size_t capacity = header.size() + kChunk + 32 + 24 * columns.size() + 1 + kFieldText;
+  output_ = std::make_unique<TraceOutput>(std::move(file), path_, capacity, kChunks);
+  buffer_ = output_->first_chunk();
+  std::memcpy(buffer_, header.data(), header.size());
   used_ = header.size();
+  // The header goes out at once, as a chunk of its own.
+  (void)hand_over(false);
 }
 
 Result<TraceWriter> TraceWriter::create(const std::filesystem::path& path, std::span<const std::string> columns) {
-  errno = 0;
-  std::FILE* file = open_file(path, "wb");
-  if (file == nullptr) return runtime_error("cannot create trace file " + path.string() + reason(errno));
-  // The rows are buffered here, and written in chunks: the stream needs no buffer of its own (which
-  // it would allocate at its first write, in the middle of a run).
-  std::setvbuf(file, nullptr, _IONBF, 0);
-  return TraceWriter(file, path, columns);
-}
-
-TraceWriter::TraceWriter(TraceWriter&& other) noexcept
-    : file_(std::exchange(other.file_, nullptr)),
-      path_(std::move(other.path_)),
-      buffer_(std::move(other.buffer_)),
-      used_(other.used_),
-      fields_(std::move(other.fields_)),
-      secondStart_(other.secondStart_),
-      secondLength_(other.secondLength_),
-      rowsBuffered_(other.rowsBuffered_),
-      rowsWritten_(other.rowsWritten_),
-      bytesWritten_(other.bytesWritten_),
-      failed_(other.failed_) {
-  std::memcpy(secondText_, other.secondText_, sizeof secondText_);
+  auto file = OutputFile::create(path, [] { return !interrupted(); });
+  if (!file) {
+    return runtime_error("cannot create trace file " + path.string() + ": " + file.error().message);
+  }
+  return TraceWriter(std::move(file).value(), path, columns);
 }
 
 TraceWriter::~TraceWriter() {
-  if (file_ != nullptr) (void)close();
+  if (output_ != nullptr && !closed_) (void)close();
 }
 
 void TraceWriter::begin_row(int64_t timeNs) {
   if (timeNs < 0) {
-    used_ = static_cast<std::size_t>(write_seconds(end(), timeNs) - buffer_.data());
+    used_ = static_cast<std::size_t>(write_seconds(end(), timeNs) - buffer_);
     return;
   }
   // Within the whole second of the previous row only the fraction is new.
@@ -107,7 +97,7 @@ void TraceWriter::begin_row(int64_t timeNs) {
   char* out = end();
   std::memcpy(out, secondText_, sizeof secondText_);
   out = write_fraction(out + secondLength_, static_cast<uint32_t>(timeNs - secondStart_));
-  used_ = static_cast<std::size_t>(out - buffer_.data());
+  used_ = static_cast<std::size_t>(out - buffer_);
 }
 
 void TraceWriter::format(Field& field, ValueType type, uint64_t value) {
@@ -141,46 +131,39 @@ void TraceWriter::add_empty(std::size_t column) {
 Status TraceWriter::end_row(bool writeNow) {
   buffer_[used_++] = '\n';
   ++rowsBuffered_;
-  if (writeNow || used_ >= kChunk) return flush();
+  if (writeNow || used_ >= kChunk) return hand_over(waitForRoom_);
   return ok_status();
 }
 
-Status TraceWriter::flush() {
+Status TraceWriter::hand_over(bool mayWait) {
   if (failed_) {
     used_ = 0;
     rowsBuffered_ = 0;
     return runtime_error("cannot write trace file " + path_.string());
   }
-  errno = 0;
-  const std::size_t written = used_ == 0 ? 0 : std::fwrite(buffer_.data(), 1, used_, file_);
-  if (written == used_ && std::fflush(file_) == 0) {
-    bytesWritten_ += used_;
-    rowsWritten_ += rowsBuffered_;
+  auto next = output_->hand_over(used_, rowsBuffered_, mayWait);
+  if (!next) {
+    // The rows of this chunk will not be written: the trace ends with the rows handed before.
+    failed_ = true;
     used_ = 0;
     rowsBuffered_ = 0;
-    return ok_status();
+    return next.error();
   }
-  const int error = errno;
-  failed_ = true;
-  // Cut the file back to the whole rows that reached it before this chunk.
-  std::fclose(file_);
-  file_ = nullptr;
-  std::error_code ec;
-  std::filesystem::resize_file(path_, bytesWritten_, ec);
+  buffer_ = *next;
   used_ = 0;
   rowsBuffered_ = 0;
-  return runtime_error("cannot write trace file " + path_.string() + reason(error));
+  return ok_status();
 }
 
 Status TraceWriter::close() {
-  if (file_ == nullptr) return failed_ ? runtime_error("cannot write trace file " + path_.string()) : ok_status();
-  Status status = flush();
-  if (file_ != nullptr) {
-    errno = 0;
-    if (std::fclose(file_) != 0 && status) status = runtime_error("cannot write trace file " + path_.string() + reason(errno));
-    file_ = nullptr;
-  }
-  return status;
+  if (closed_ || output_ == nullptr) return failed_ ? runtime_error("cannot write trace file " + path_.string()) : ok_status();
+  closed_ = true;
+  Status status = ok_status();
+  if (!failed_ && used_ > 0) status = hand_over(true);
+  // After a failure nothing more is wanted in the file.
+  Status finished = output_->finish(/*drain=*/!failed_);
+  failed_ = failed_ || !finished;
+  return !status ? status : finished;
 }
 
 }  // namespace softplc

@@ -1,7 +1,7 @@
 // The trace file: CSV with a header row "time_s" and the traced variables' names, then one row per
 // cycle. Lines end in "\n" on every platform, so that every platform writes the same bytes for the
-// same run. Rows are built in a buffer allocated once (numbers by std::to_chars) and written in
-// chunks; a failed write cuts the file back to the last whole row that reached it, so a trace
+// same run. Rows are built in chunks of a ring allocated once (numbers by std::to_chars), which a
+// thread of its own writes out (trace_output.h): the cycle never waits for the file, and a trace
 // never ends in half a row.
 //
 // Most variables keep their value from one cycle to the next: each column keeps the value of its
@@ -10,13 +10,14 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "softplc/observe/trace_output.h"
 #include "softplc/util/result.h"
 #include "softplc/util/value_type.h"
 
@@ -24,10 +25,11 @@ namespace softplc {
 
 class TraceWriter {
  public:
-  // Creates (or truncates) the file and writes the header row.
+  // Creates (or truncates) the file and writes the header row. A FIFO is opened once a program
+  // reads it; a signal ends that wait (the error says so).
   static Result<TraceWriter> create(const std::filesystem::path& path, std::span<const std::string> columns);
 
-  TraceWriter(TraceWriter&& other) noexcept;
+  TraceWriter(TraceWriter&& other) noexcept = default;
   TraceWriter& operator=(TraceWriter&&) = delete;
   TraceWriter(const TraceWriter&) = delete;
   TraceWriter& operator=(const TraceWriter&) = delete;
@@ -41,10 +43,15 @@ class TraceWriter {
   // whole 8 are read at once).
   void add(std::size_t column, ValueType type, const uint8_t* bytes);
   void add_empty(std::size_t column);
-  // Ends the row; the rows are written out in chunks, or now when `writeNow`.
+  // Ends the row; the rows are handed to the writer in chunks, or now when `writeNow`. Fails when
+  // a write failed, or when the writer is a whole ring of chunks behind (see wait_for_room).
   Status end_row(bool writeNow = false);
+  // Whether a full ring waits for the writer's progress (a simulated clock may wait) or fails at
+  // once (the default: real time must not wait).
+  void wait_for_room(bool wait) { waitForRoom_ = wait; }
 
-  // Writes what is buffered and closes the file; reports a write that failed on the way.
+  // Writes what is buffered and closes the file; reports a write that failed on the way. After a
+  // failure what is still buffered is dropped.
   Status close();
 
   // Whether the column's value changed from one row to the next at least once (bytewise).
@@ -52,7 +59,7 @@ class TraceWriter {
 
   const std::filesystem::path& path() const { return path_; }
   // The whole rows in the file so far (not counting the header).
-  uint64_t rows_written() const { return rowsWritten_; }
+  uint64_t rows_written() const { return output_ != nullptr ? output_->rows_written() : 0; }
 
  private:
   // A field's text with its leading comma, at most kFieldText bytes; copied as one block.
@@ -67,22 +74,22 @@ class TraceWriter {
   static constexpr uint64_t kMask[] = {0xFF, 0xFFFF, 0xFFFF, 0xFFFF'FFFF, ~uint64_t{0}};   // by ValueType
 
   void format(Field& field, ValueType type, uint64_t value);
-  TraceWriter(std::FILE* file, std::filesystem::path path, std::span<const std::string> columns);
-  Status flush();
-  char* end() { return buffer_.data() + used_; }
+  TraceWriter(OutputFile file, std::filesystem::path path, std::span<const std::string> columns);
+  Status hand_over(bool mayWait);
+  char* end() { return buffer_ + used_; }
 
-  std::FILE* file_ = nullptr;
   std::filesystem::path path_;
-  std::vector<char> buffer_;      // whole rows not yet written, then room for one more row
+  std::unique_ptr<TraceOutput> output_;
+  char* buffer_ = nullptr;        // the chunk being filled: whole rows, then room for one more row
   std::size_t used_ = 0;
   std::vector<Field> fields_;
   int64_t secondStart_ = -1;      // the time column: the whole second whose text is kept (-1: none)
   char secondText_[24];
   uint8_t secondLength_ = 0;
-  uint64_t rowsBuffered_ = 0;
-  uint64_t rowsWritten_ = 0;
-  uint64_t bytesWritten_ = 0;     // the header and the whole rows that reached the file
+  uint64_t rowsBuffered_ = 0;     // in the chunk being filled
+  bool waitForRoom_ = false;
   bool failed_ = false;
+  bool closed_ = false;
 };
 
 inline void TraceWriter::add(std::size_t column, ValueType type, const uint8_t* bytes) {

@@ -7,7 +7,10 @@ namespace softplc {
 TraceObserver::TraceObserver(TraceWriter& writer, std::vector<const HeldVariable*> columns)
     : writer_(writer), columns_(std::move(columns)) {}
 
-void TraceObserver::plan(const Plc& plc) {
+void TraceObserver::plan(const Engine& engine) {
+  const Plc& plc = engine.plc();
+  // A simulated clock may wait for a slow file; real time (or a paced run) must not.
+  writer_.wait_for_room(!engine.realtime() && !engine.options().paced);
   area_.assign(plc.data_size() + 8, 0);
   sources_.clear();
   for (const HeldVariable* held : columns_) {
@@ -31,9 +34,9 @@ void TraceObserver::plan(const Plc& plc) {
 void TraceObserver::module_changed(Engine&) { planned_ = false; }
 
 void TraceObserver::after_cycle(Engine& engine, const CycleInfo& cycle) {
-  if (failure_) return;
+  if (failed_) return;
   const Plc& plc = engine.plc();
-  if (!planned_) plan(plc);
+  if (!planned_) plan(engine);
   if (auto status = plc.read_area({area_.data(), plc.data_size()}); !status) {
     return fail(engine, status.error(), cycle.index);
   }
@@ -57,12 +60,25 @@ void TraceObserver::after_cycle(Engine& engine, const CycleInfo& cycle) {
 }
 
 void TraceObserver::close() {
-  if (auto status = writer_.close(); !status && !failure_) failure_ = status.error();
+  const Status closed = writer_.close();
+  const std::string rows = "the file holds the " + std::to_string(writer_.rows_written()) + " whole rows written before";
+  if (failed_) {
+    keep(failed_->first.message + " (after cycle " + std::to_string(failed_->second) + "; " + rows + ")");
+  } else if (!closed) {
+    keep(closed.error().message + " (at the end of the run; " + rows + ")");
+  }
+}
+
+void TraceObserver::keep(std::string what) {
+  if (interrupted()) {
+    cutShort_ = std::move(what);
+  } else {
+    failure_ = runtime_error(std::move(what));
+  }
 }
 
 void TraceObserver::fail(Engine& engine, const Error& error, uint64_t cycle) {
-  failure_ = runtime_error(error.message + " (after cycle " + std::to_string(cycle) + "; the file holds the " +
-                           std::to_string(writer_.rows_written()) + " whole rows written before)");
+  failed_.emplace(error, cycle);
   engine.request_stop();
 }
 

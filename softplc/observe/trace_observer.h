@@ -1,6 +1,7 @@
 // Writes one trace row after each cycle: the held variables read from one copy of the whole data
-// area. A write that fails stops the run after that cycle; the failure, with its cycle, is kept
-// for the report.
+// area. A write that fails (or a file that falls too far behind) stops the run after that cycle;
+// the failure, with its cycle, is kept for the report. When a signal ended the run, a trace that
+// could not be completed is a note, not a failure: the run was asked to end.
 #pragma once
 
 #include <optional>
@@ -19,11 +20,13 @@ class TraceObserver : public CycleObserver {
   void after_cycle(Engine& engine, const CycleInfo& cycle) override;
   void module_changed(Engine& engine) override;
 
-  // Flushes the rows still buffered; the first failure, if any, stays in failure().
+  // Writes the rows still buffered; the first failure, if any, stays in failure().
   void close();
   // Whether column `i` took more than one value during the run.
   bool changed(std::size_t i) const { return writer_.changed(i); }
   const std::optional<Error>& failure() const { return failure_; }
+  // A trace a signal kept from being completed: what happened, with the rows the file holds.
+  const std::optional<std::string>& cut_short() const { return cutShort_; }
 
  private:
   // Where each column's value comes from, worked out once per module.
@@ -33,8 +36,9 @@ class TraceObserver : public CycleObserver {
     ValueType type = ValueType::Bool;
     From from = From::Lost;
   };
-  void plan(const Plc& plc);
+  void plan(const Engine& engine);
   void fail(Engine& engine, const Error& error, uint64_t cycle);
+  void keep(std::string what);
 
   TraceWriter& writer_;
   std::vector<const HeldVariable*> columns_;
@@ -42,6 +46,9 @@ class TraceObserver : public CycleObserver {
   bool planned_ = false;
   std::vector<uint8_t> area_;     // the data area, and 8 bytes more (TraceWriter::add reads 8)
   std::optional<Error> failure_;
+  std::optional<std::string> cutShort_;
+  // The first failure and its cycle; the report says how many rows the file holds at the end.
+  std::optional<std::pair<Error, uint64_t>> failed_;
   // Real time: the rows reach the file at least once a second, the first one at once.
   int64_t writtenAt_ = -1'000'000'000;
 };

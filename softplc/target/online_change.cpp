@@ -61,13 +61,12 @@ std::string online_change_status(int32_t status, uint32_t expected, uint32_t run
   }
 }
 
-Result<OnlineChange> change_module(const Plc& running, const std::filesystem::path& path,
-                                   std::span<const HeldReference> references) {
+Result<PreparedModule> prepare_module(const ModuleCopy& running, const std::filesystem::path& path) {
   // The file as it is now: a rebuilt module at the running one's path is a new module, and a file
   // with the running module's bytes is the running module, whatever its name.
   auto copy = ModuleCopy::make(path);
   if (!copy) return copy.error();
-  if (copy->same_contents(running.module().copy())) {
+  if (copy->same_contents(running)) {
     return refused("the new module is the running one itself (" + display_path(path) +
                    " has the same contents as the running module's file)");
   }
@@ -79,21 +78,32 @@ Result<OnlineChange> change_module(const Plc& running, const std::filesystem::pa
   if (!exports) return exports.error();
   auto info = query_module_info(*module);
   if (!info) return info.error();
+  auto plc = Plc::make(std::move(module).value(), std::move(symbols).value());
+  if (!plc) return plc.error();
+  return PreparedModule{std::move(plc).value(), *exports, std::move(info).value()};
+}
 
-  const std::vector<EntryPointDescriptor*> nextEntryPoints = module->entry_points();
-  auto pairs = pair_entry_points(running.entry_points(), nextEntryPoints);
+Result<OnlineChange> change_module(const Plc& running, PreparedModule& prepared,
+                                   std::span<const HeldReference> references) {
+  Plc& next = *prepared.plc;
+  const OnlineChangeExports& exports = prepared.exports;
+  auto pairs = pair_entry_points(running.entry_points(), next.entry_points());
   if (!pairs) return pairs.error();
   if (pairs->empty()) return refused("the running module has no entry points to replace");
 
-  auto attached = Plc::attach(std::move(module).value(), std::move(symbols).value());
-  if (!attached) return attached.error();
-  std::unique_ptr<Plc> next = std::move(attached).value();
-  next->set_hooks(running.hooks());
-  next->set_local_hooks(running.local_hooks());
-  // The pairs still name the descriptors, which the attached module keeps where they were.
+  if (auto registered = next.register_entry_points(); !registered) return registered.error();
+  // From here every refusal unregisters the new module again.
+  struct Unregister {
+    Plc* plc;
+    ~Unregister() {
+      if (plc != nullptr) plc->unregister();
+    }
+  } unregister{&next};
+  next.set_hooks(running.hooks());
+  next.set_local_hooks(running.local_hooks());
 
   for (const Pair& pair : *pairs) {
-    const int32_t status = exports->isReloadPossible(pair.next, pair.running, 0);
+    const int32_t status = exports.isReloadPossible(pair.next, pair.running, 0);
     if (status != 0) {
       return refused(online_change_status(status, predecessor_signature(pair.next), pair.running->layoutSignature));
     }
@@ -105,7 +115,7 @@ Result<OnlineChange> change_module(const Plc& running, const std::filesystem::pa
       const char* message = kxrt_last_message();
       return refused(std::string("the runtime refused the online change") + (message != nullptr ? std::string(": ") + message : ""));
     }
-    const int32_t status = exports->reInit(pair.next, pair.running, 0);
+    const int32_t status = exports.reInit(pair.next, pair.running, 0);
     kxrt_online_change_end(pair.next);
     if (status != 0) {
       return refused("taking the values over: " +
@@ -124,7 +134,7 @@ Result<OnlineChange> change_module(const Plc& running, const std::filesystem::pa
     if (target == nullptr) {
       return refused("the reference to " + std::string(held.name) + " is not into the running module");
     }
-    const int32_t status = exports->mapDataAddress(&copy, target);
+    const int32_t status = exports.mapDataAddress(&copy, target);
     if (status != 0) {
       std::string why = online_change_status(status);
       if (status == KX_STATUS_MAPPING_FAILED) {
@@ -136,12 +146,13 @@ Result<OnlineChange> change_module(const Plc& running, const std::filesystem::pa
     mapped.push_back(copy);
   }
   for (std::size_t i = 0; i < references.size(); ++i) *references[i].reference = mapped[i];
+  unregister.plc = nullptr;
 
   OnlineChange change;
   change.oldLayout = running.program() != nullptr ? running.program()->layoutSignature : 0;
-  change.newLayout = next->program() != nullptr ? next->program()->layoutSignature : 0;
-  change.plc = std::move(next);
-  change.info = std::move(info).value();
+  change.newLayout = next.program() != nullptr ? next.program()->layoutSignature : 0;
+  change.plc = std::move(prepared.plc);
+  change.info = prepared.info;
   return change;
 }
 

@@ -20,6 +20,15 @@ struct HeldReference {
   std::string_view name;
 };
 
+// The part of an online change that reads files and loads the library, which may happen on any
+// thread: the new module, loaded and checked, with its symbol file bound, not yet known to the
+// runtime.
+struct PreparedModule {
+  std::unique_ptr<Plc> plc;       // made, not registered
+  OnlineChangeExports exports{};
+  ModuleInfo info;
+};
+
 struct OnlineChange {
   std::unique_ptr<Plc> plc;   // the new module, attached and holding the running module's values
   ModuleInfo info;
@@ -31,14 +40,20 @@ struct OnlineChange {
 // `expected` and `running` are the layout signatures for status 67.
 std::string online_change_status(int32_t status, uint32_t expected = 0, uint32_t running = 0);
 
-// Loads the module at `path`, attaches it (its entry points registered, the host's hook switch
-// stored into them, set like the running module's), asks KXocc_isReloadPossible(new, old) for
-// every entry point, then KX_fr_CallReInitFunc(new, old, 0), then KXocc_mapDataAddress for every
-// held reference. On success the references point into the new module, which the caller runs
-// from now on (and only then lets the old one go). On any refusal the result is an error that
-// names the status and its meaning; the running module and the references are untouched, and
-// the new module is unloaded again.
-Result<OnlineChange> change_module(const Plc& running, const std::filesystem::path& path,
+// Copies, checks and loads the module at `path` with its symbol file, as the module to replace the
+// one whose private copy is `running`: refuses a file with the running module's very bytes, a
+// module without the online-change exports and one whose version records or entry points cannot
+// be ours. Reads files and loads a library: meant for a thread other than the cycles'.
+Result<PreparedModule> prepare_module(const ModuleCopy& running, const std::filesystem::path& path);
+
+// Between two cycles: registers the prepared module's entry points (its hook switch stored into
+// them, set like the running module's), asks KXocc_isReloadPossible(new, old) for every entry
+// point, then KX_fr_CallReInitFunc(new, old, 0), then KXocc_mapDataAddress for every held
+// reference. On success the references point into the new module, which the caller runs from now
+// on (and only then lets the old one go). On any refusal the result is an error that names the
+// status and its meaning; the running module and the references are untouched, and the prepared
+// module is unregistered again and left in `prepared` for the caller to unload.
+Result<OnlineChange> change_module(const Plc& running, PreparedModule& prepared,
                                    std::span<const HeldReference> references);
 
 }  // namespace softplc

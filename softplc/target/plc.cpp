@@ -110,6 +110,13 @@ Result<BoundSymbols> bind_symbols(const Module& module, const SymbolSource& sour
 Plc::Plc(Key, Module module) : module_(std::move(module)) {}
 
 Result<std::unique_ptr<Plc>> Plc::attach(Module module, BoundSymbols symbols) {
+  auto plc = make(std::move(module), std::move(symbols));
+  if (!plc) return plc;
+  if (auto registered = (*plc)->register_entry_points(); !registered) return registered.error();
+  return plc;
+}
+
+Result<std::unique_ptr<Plc>> Plc::make(Module module, BoundSymbols symbols) {
   const uint32_t ticksPerSecond = module.exports().queryTimeFreq();
   if (ticksPerSecond == 0) return runtime_error("module " + display_path(module.path()) + " reports a time base of 0 ticks per second");
   auto entryPoints = checked_entry_points(module);
@@ -123,25 +130,36 @@ Result<std::unique_ptr<Plc>> Plc::attach(Module module, BoundSymbols symbols) {
   plc->symbols_ = std::move(symbols);
   plc->program_ = plc->entryPoints_.front();
   for (EntryPointDescriptor* descriptor : plc->entryPoints_) {
-    if (kxrt_register_entry_point(descriptor) != 0) {
-      return runtime_error("the runtime refused entry point " + text_or_empty(descriptor->name) +
-                           runtime_message(": "));
-    }
-    plc->registered_.push_back(descriptor);
-    descriptor->globalDebugFlag = &plc->globalHookSwitch_;
     if (plc->symbols_.symbols && text_or_empty(descriptor->name) == plc->symbols_.symbols->entryPoint)
       plc->program_ = descriptor;
   }
   return plc;
 }
 
-Plc::~Plc() {
+Status Plc::register_entry_points() {
+  for (EntryPointDescriptor* descriptor : entryPoints_) {
+    if (kxrt_register_entry_point(descriptor) != 0) {
+      const std::string why = "the runtime refused entry point " + text_or_empty(descriptor->name) + runtime_message(": ");
+      unregister();
+      return runtime_error(why);
+    }
+    registered_.push_back(descriptor);
+    descriptor->globalDebugFlag = &globalHookSwitch_;
+  }
+  return ok_status();
+}
+
+void Plc::unregister() {
   for (EntryPointDescriptor* descriptor : entryPoints_) {
     if (descriptor->globalDebugFlag == &globalHookSwitch_) descriptor->globalDebugFlag = nullptr;
     if (localHooks_) descriptor->localDebugFlag = 0;
   }
+  localHooks_ = false;
   for (EntryPointDescriptor* descriptor : registered_) kxrt_unregister_entry_point(descriptor);
+  registered_.clear();
 }
+
+Plc::~Plc() { unregister(); }
 
 Status Plc::initialise(uint32_t startMode) {
   const int32_t status = module_.exports().simpleMain(KX_MODE_INIT, startMode);

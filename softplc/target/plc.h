@@ -58,13 +58,23 @@ class Plc {
 
  public:
   // Takes over the module: queries and registers its entry points and stores the address of the
-  // global hook switch into each of them. Nothing of the application has run yet.
+  // global hook switch into each of them. Nothing of the application has run yet. The same as
+  // make() and then register_entry_points().
   static Result<std::unique_ptr<Plc>> attach(Module module, BoundSymbols symbols);
+  // Takes over the module without telling the runtime: queries and checks its entry points. This
+  // touches nothing the running module uses, so it may happen on any thread.
+  static Result<std::unique_ptr<Plc>> make(Module module, BoundSymbols symbols);
 
   Plc(Key, Module module);
 
-  // Detaches: the entry points forget the hook switch and are unregistered; then the module is
-  // unloaded.
+  // Registers the entry points with the runtime and stores the address of the global hook switch
+  // into each of them.
+  Status register_entry_points();
+  // The entry points forget the hook switch and are unregistered: the runtime no longer knows the
+  // module, which may then be unloaded on any thread.
+  void unregister();
+
+  // Unregisters (if that was not done) and unloads the module.
   ~Plc();
   Plc(const Plc&) = delete;
   Plc& operator=(const Plc&) = delete;

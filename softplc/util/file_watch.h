@@ -1,6 +1,8 @@
 // Noticing that a file was replaced or rewritten: a thread that watches the file's folder (inotify
 // on Linux; elsewhere the file's size and time, polled) and reports, once the file has stopped
-// changing for a settle time, that a new version is there.
+// changing for a settle time, that a new version is there. What is watched is the path: when the
+// folder itself is moved away or deleted, the watch leaves it and takes the folder that has the
+// path next (a new version if the file is in it), looking for it until one appears.
 #pragma once
 
 #include <atomic>
@@ -34,12 +36,15 @@ class FileWatch {
  private:
   void run();
   bool wait_for_change(std::chrono::milliseconds timeout);
+  // inotify: watches the folder that has the path now; false when there is none.
+  bool arm();
 
   std::filesystem::path path_;
   std::chrono::milliseconds settle_{};
   std::function<void()> changed_;
   std::atomic<bool> stop_{false};
   int inotify_ = -1;
+  int folder_ = -1;   // the folder's watch (-1: the folder is gone, looked for again)
   int wakeup_[2] = {-1, -1};
   struct Look {
     bool exists = false;

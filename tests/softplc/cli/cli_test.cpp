@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "softplc_process.h"
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -249,6 +250,39 @@ TEST_F(Cli, ModbusMapCsvReadsBackAsTheUsersMap) {
   EXPECT_EQ(back.out, generated.out);
 }
 
+// Whatever is named where a file is read is looked at first: a FIFO (which nobody writes) or a
+// device is refused with what it is, never waited for; as an online change's symbol file it refuses
+// the change and the run goes on.
+TEST_F(Cli, PipesAndDevicesAreRefusedNotWaitedFor) {
+  const fs::path fifo = path("f"), next = path("n.so");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  fs::copy_file(KX_NEXT_MODULE_FILE, next);
+  ASSERT_EQ(mkfifo(path("n.symbols.json").c_str(), 0600), 0);
+  const std::string pipe = ": it is a named pipe (FIFO), not a regular file";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  } cases[] = {
+      {{"run", "--cycles", "3", "--symbols", fifo.string()}, 1, "cannot read symbol file " + fifo.string() + pipe},
+      {{"info", "--symbols", "/dev/zero"}, 1, "cannot read symbol file /dev/zero: it is a device, not a regular file"},
+      {{"run", "--cycles", "3", "--modbus", "15502", "--modbus-map", fifo.string()}, 1,
+       "cannot read the Modbus map " + fifo.string() + pipe},
+      {{"debug", "--script", fifo.string()}, 1, "cannot read the script " + fifo.string() + pipe},
+      {{"info", fifo.string()}, 1, "module path is not a regular file: " + fifo.string()},
+      {{"run", "--cycles", "300", "--replace-at", "100:" + next.string()}, 3,
+       "refused, CCodePublic keeps running: cannot read symbol file " + path("n.symbols.json").string() + pipe},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front() + " " + c.args.back());
+    const Outcome r = invoke({}, c.args, "timeout -k 1 20");
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    // Only the refused change lets the run go on, to its end.
+    EXPECT_EQ(r.out.find("ran 300 cycles") != std::string::npos, c.status == 3) << r.out;
+  }
+}
+
 TEST_F(Cli, VarsListsTheSymbolTable) {
   const Outcome all = softplc({"vars"});
   EXPECT_EQ(all.status, 0);
@@ -293,6 +327,9 @@ TEST_F(SymbolFiles, AModuleWithoutOneRunsByOffsetAndAMismatchedOneIsRefused) {
         "with a data area of 896 bytes, layout 0x4C5080DF, the module's has a data area of 896 bytes, layout "
         "0x4C5080A3"}},
       {{"run", "--cycles", "1", "--symbols", path("none.json").string()}, 1, {"cannot read symbol file"}},
+      {{"info", "--symbols", path("none.json").string()},
+       1,
+       {"symbols:        none: cannot read symbol file", "softplc: cannot read symbol file"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.front() + " " + c.args.back());

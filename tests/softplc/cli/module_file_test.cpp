@@ -233,4 +233,30 @@ TEST_F(Reload, ARebuiltModuleIsTakenOverAndADamagedOneRefused) {
   EXPECT_GT(previous, 2.5);
 }
 
+// The watch follows the path, not the folder it first saw: a folder replaced by a new one holding a
+// new build is taken over, and writes into the old folder, moved aside, are no longer seen.
+TEST_F(Reload, AReplacedFolderIsWatchedAndTheOldOneNoLonger) {
+  const fs::path folder = path("d"), file = folder / "m.so";
+  fs::create_directories(folder);
+  fs::copy_file(KX_MODULE_FILE, file);
+  fs::copy_file(fs::path(KX_MODULE_FILE).replace_extension(".symbols.json"), folder / "m.symbols.json");
+  const pid_t pid = start({"run", file.string(), "--realtime", "--duration", "4s", "--reload-on-change"});
+  const auto wait_for = [&](const std::string& text) {
+    for (int i = 0; i < 1000 && read_file(path("stdout")).find(text) == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  };
+  wait_for("reloading ");
+  fs::rename(folder, path("d.old"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));   // the folder is gone a while
+  fs::create_directories(folder);
+  fs::copy_file(KX_NEXT_MODULE_FILE, file);
+  fs::copy_file(fs::path(KX_NEXT_MODULE_FILE).replace_extension(".symbols.json"), folder / "m.symbols.json");
+  wait_for("online change from");
+  write_file(path("d.old") / "m.so", read_file(KX_NEXT_MODULE_FILE) + "rebuilt");
+  const Outcome r = finish(pid);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("online change from m (layout 0x4C5080A3) to m (layout 0x4C5080DF"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("reloads: 1 made, 0 refused; running m\n"), std::string::npos) << r.out << r.err;
+}
+
 }  // namespace

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "softplc_process.h"
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -370,7 +373,137 @@ class Endings : public SoftplcProcessTest {
     waitpid(child, &raw, 0);
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), read_file(path("out")), read_file(path("err"))};
   }
+
+  // softplc with `args` in the background; with `input`, its standard input is a pipe whose writing
+  // end `*input` stays open (a prompt waits on it).
+  pid_t spawn(const std::vector<std::string>& args, int* input = nullptr) {
+    int fds[2] = {-1, -1};
+    if (input != nullptr && pipe(fds) != 0) ADD_FAILURE() << "no pipe";
+    std::vector<std::string> all{SOFTPLC_EXE};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const std::string out = path("stdout").string(), err = path("stderr").string();
+    // Nothing of an earlier run is taken for this one's output.
+    fs::remove(out);
+    fs::remove(err);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (input != nullptr) {
+        dup2(fds[0], 0);
+        close(fds[1]);
+      } else if (!std::freopen("/dev/null", "r", stdin)) {
+        _exit(126);
+      }
+      if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen(err.c_str(), "w", stderr)) _exit(126);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    if (input != nullptr) {
+      close(fds[0]);
+      *input = fds[1];
+    }
+    return pid;
+  }
+  // Waits for `pid` at most `limit`; one that is still running then is killed, and the test fails.
+  Outcome finish_within(pid_t pid, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int raw = 0;
+    while (waitpid(pid, &raw, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ADD_FAILURE() << "softplc still runs after " << limit.count() << " s";
+        kill(pid, SIGKILL);
+        waitpid(pid, &raw, 0);
+        break;
+      }
+      usleep(10'000);
+    }
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), read_file(path("stdout")),
+            read_file(path("stderr"))};
+  }
+  // Up to 10 s for `text` to appear in softplc's standard output.
+  void wait_for_output(const std::string& text) {
+    for (int i = 0; i < 1000 && read_file(path("stdout")).find(text) == std::string::npos; ++i) usleep(10'000);
+  }
 };
+
+// A trace into a FIFO whose reader stops taking rows, or goes away, ends the run with the reason and
+// the report, not a frozen cycle; what the reader got is whole rows.
+TEST_F(Endings, ATraceFifoWhoseReaderStallsOrGoesEndsTheRunWithTheReason) {
+  const struct {
+    const char* reader;
+    std::size_t takes;   // bytes the reader takes before it stalls (0) or goes
+    const char* reason;
+  } cases[] = {
+      {"stalls", 0, "its reader took no rows for 5 s"},
+      {"goes", 5000, "Broken pipe"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reader);
+    const fs::path fifo = path(c.reader);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const pid_t pid = spawn({"run", "--cycles", "10000000", "--trace", fifo.string()});
+    std::string got;
+    char buffer[65536];
+    for (int i = 0; i < 1000 && got.size() < c.takes; ++i) {
+      pollfd ready{reader, POLLIN, 0};
+      poll(&ready, 1, 10);
+      const ssize_t n = read(reader, buffer, std::min(sizeof buffer, c.takes - got.size()));
+      if (n > 0) got.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (c.takes != 0) close(reader);
+    const Outcome r = finish_within(pid, std::chrono::seconds(20));
+    EXPECT_EQ(r.status, 1) << r.err;
+    std::smatch m;
+    EXPECT_TRUE(std::regex_search(r.err, m, std::regex("softplc: cannot write trace file " + fifo.string() + ": " +
+                                                       c.reason + R"(.* \(after cycle \d+; the file holds the (\d+) whole rows)")))
+        << r.err;
+    EXPECT_NE(r.out.find("\nBlinkQ = "), std::string::npos) << r.out;   // the report
+    EXPECT_EQ(r.out.find("ran 10000000 cycles"), std::string::npos) << r.out;
+    if (c.takes == 0) {
+      for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;) got.append(buffer, static_cast<std::size_t>(n));
+      close(reader);
+      ASSERT_FALSE(got.empty());
+      EXPECT_EQ(got.back(), '\n');
+      EXPECT_EQ(static_cast<std::size_t>(std::count(got.begin(), got.end(), '\n')), std::stoul(m[1]) + 1);
+    }
+  }
+}
+
+// SIGTERM ends every wait at once with status 4: the open of a trace FIFO that nobody reads, the
+// debugger's prompt and its cycles.
+TEST_F(Endings, SigtermEndsTheWaitForAFifosReaderAndADebugSession) {
+  ASSERT_EQ(mkfifo(path("t.fifo").c_str(), 0600), 0);
+  std::ofstream(path("s.txt")) << "cycle 100000000\nprint LagOut\n";
+  const struct {
+    std::vector<std::string> args;
+    bool input;               // a standard input that stays open
+    const char* ready;        // in the output once softplc waits (none: a while)
+    const char* said;         // in the output and the error output at the end
+  } cases[] = {
+      {{"run", "--cycles", "10", "--trace", path("t.fifo").string()}, false, nullptr,
+       "softplc: interrupted by SIGTERM before the first cycle: cannot create trace file"},
+      {{"debug"}, true, "(softplc) ", "interrupted by SIGTERM: the session ends"},
+      {{"debug", "--script", path("s.txt").string()}, false, "(softplc) ",
+       "interrupted by SIGTERM: the session ends"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    int input = -1;
+    const pid_t pid = spawn(c.args, c.input ? &input : nullptr);
+    if (c.ready != nullptr) wait_for_output(c.ready);
+    usleep(c.ready != nullptr ? 200'000 : 500'000);
+    kill(pid, SIGTERM);
+    const Outcome r = finish_within(pid, std::chrono::seconds(5));
+    if (input >= 0) close(input);
+    EXPECT_EQ(r.status, 4) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.err.find("SIGTERM"), std::string::npos) << r.err;
+  }
+}
 
 TEST_F(Endings, SignalsEndTheRunAfterTheCycleWithTraceReportAndTheirOwnStatus) {
   fs::create_directories(path("tmp"));

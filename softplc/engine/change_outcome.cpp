@@ -1,0 +1,24 @@
+#include "softplc/engine/change_outcome.h"
+
+#include "softplc/target/plc.h"
+
+namespace softplc {
+
+std::string describe_change(const Result<ChangeOutcome>& outcome, const ChangeContext& context) {
+  const std::string cycle = std::to_string(context.beforeCycle);
+  if (!outcome) {
+    return std::string(context.reload ? "reload before cycle " + cycle + " of " : "online change before cycle " + cycle + " to ") +
+           context.path.string() + " refused, " + context.running + " keeps running: " + outcome.error().message + "\n";
+  }
+  const ChangeOutcome& change = *outcome;
+  std::string text = "before cycle " + cycle + ": online change from " + change.from + " (layout " +
+                     hex32(change.fromLayout) + ") to " + change.to + " (layout " + hex32(change.toLayout) + ", " +
+                     change.toCodeVersion + "), " + std::to_string(change.mapped) +
+                     (change.mapped == 1 ? " reference" : " references") + " mapped\n";
+  for (const std::string& name : change.lost) {
+    text += "  " + change.to + " has no variable " + name + " of the same type: it is no longer read\n";
+  }
+  return text;
+}
+
+}  // namespace softplc
