@@ -36,10 +36,8 @@ bool is_alnum(char c) { return is_alpha(c) || is_digit(c); }
 
 bool numeric(ExprType type) { return type == ExprType::Integer || type == ExprType::Real; }
 
-std::string shown(std::string_view text) {
-  constexpr std::size_t kLongest = 40;
-  return "'" + std::string(text.substr(0, kLongest)) + (text.size() > kLongest ? "...'" : "'");
-}
+// A piece of the expression in a message, quoted and safe to print.
+std::string quoted(std::string_view text) { return "'" + shown(text, 40) + "'"; }
 
 // The one place every token's extent is decided.
 class Lexer {
@@ -122,7 +120,7 @@ class Lexer {
                            ": '!' is not an operator; write NOT, and '<>' for 'not equal'");
       default:
         return usage_error("column " + std::to_string(start + 1) + ": unexpected character " +
-                           shown(text_.substr(start, 1)));
+                           quoted(text_.substr(start, 1)));
     }
   }
 
@@ -151,7 +149,7 @@ Result<int64_t> parse_integer(std::string_view text) {
     if (prefix == "2") base = 2;
     else if (prefix == "8") base = 8;
     else if (prefix == "16") base = 16;
-    else return usage_error("the base of " + shown(text) + " is not 2, 8 or 16");
+    else return usage_error("the base of " + quoted(text) + " is not 2, 8 or 16");
     rest = text.substr(hash + 1);
   }
   for (char c : rest)
@@ -159,7 +157,7 @@ Result<int64_t> parse_integer(std::string_view text) {
   int64_t value = 0;
   const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
   if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
-    return usage_error(shown(text) + (ec == std::errc::result_out_of_range ? " is too large" : " is not a number"));
+    return usage_error(quoted(text) + (ec == std::errc::result_out_of_range ? " is too large" : " is not a number"));
   }
   return value;
 }
@@ -176,7 +174,7 @@ class Expression::Parser {
     if (token_.kind == Tok::End) return usage_error("an empty expression");
     auto root = parse_or();
     if (!root) return root.error();
-    if (token_.kind != Tok::End) return fail(token_, "unexpected " + shown(token_.text) + " after the expression");
+    if (token_.kind != Tok::End) return fail(token_, "unexpected " + quoted(token_.text) + " after the expression");
     // The evaluator starts from the last node.
     if (*root != static_cast<int32_t>(out_.nodes_.size()) - 1) {
       out_.nodes_.push_back(out_.nodes_[static_cast<std::size_t>(*root)]);
@@ -265,7 +263,7 @@ class Expression::Parser {
     switch (token_.kind) {
       case Tok::End: return fail(at, "the expression ends where a value is expected");
       case Tok::RParen: return fail(at, "')' where a value is expected");
-      case Tok::Op: return fail(at, shown(at.text) + " where a value is expected");
+      case Tok::Op: return fail(at, quoted(at.text) + " where a value is expected");
       case Tok::LParen: {
         if (auto status = advance(); !status) return status.error();
         auto inner = parse_or();
@@ -287,7 +285,7 @@ class Expression::Parser {
         const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
         if (ec != std::errc() || end != digits.data() + digits.size() ||
             std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max())) {
-          return fail(at, shown(at.text) + " is not a REAL number");
+          return fail(at, quoted(at.text) + " is not a REAL number");
         }
         return constant_then_advance(ExprValue{ExprType::Real, false, 0, static_cast<float>(value)});
       }
@@ -305,7 +303,7 @@ class Expression::Parser {
       return constant_then_advance(ExprValue{ExprType::Bool, keyword(at, "TRUE"), 0, 0.0f});
     }
     if (keyword(at, "ABS")) return parse_abs(at);
-    if (is_reserved(at.text)) return fail(at, shown(at.text) + " where a value is expected");
+    if (is_reserved(at.text)) return fail(at, quoted(at.text) + " where a value is expected");
     return variable_then_advance(at);
   }
 
