@@ -106,9 +106,9 @@ void EventPrinter::learn_places() {
     const std::string tail(text.data(), put_enter_tail(text.data(), place, block, nullptr));
     const SourceLocation* step = source.find(typeId, offset, KX_EVENT_STEP);
     const SourceLocation* entry = source.find(typeId, offset, KX_EVENT_ENTRY);
-    known.enterTail[0] = tail + line_end(step != nullptr ? step->line() : 0);
-    known.enterTail[1] = tail + line_end(entry != nullptr ? entry->line() : 0);
-    known.enterTail[2] = tail + line_end(0);
+    known.enterLine[0] = "enter kind 1" + tail + line_end(step != nullptr ? step->line() : 0);
+    known.enterLine[1] = "enter kind 6" + tail + line_end(entry != nullptr ? entry->line() : 0);
+    known.enterTail = tail + line_end(0);
     known.exitLine = std::string(text.data(), put_exit(text.data(), block, place.name)) +
                      line_end(entry != nullptr ? entry->exit_line() : 0);
     knownAt_[offset + 1] = static_cast<uint32_t>(known_.size());
@@ -188,13 +188,15 @@ void EventPrinter::enter(int32_t typeId, const void* address, int32_t kind, cons
     if (at >= base && at < base + descriptor->dataSize) place = known(typeId, static_cast<uint32_t>(at - base));
   }
   char* out;
-  if (place != nullptr) {
-    const std::string& tail = place->enterTail[kind == KX_EVENT_STEP ? 0 : kind == KX_EVENT_ENTRY ? 1 : 2];
-    out = indent(room(2 * open_.size() + 22 + tail.size()));
+  if (place != nullptr && (kind == KX_EVENT_STEP || kind == KX_EVENT_ENTRY)) {
+    const std::string& line = place->enterLine[kind == KX_EVENT_ENTRY];
+    out = put(indent(room(2 * open_.size() + line.size())), line);
+    if (kind == KX_EVENT_ENTRY) open_.push_back({place, {}, {}});
+  } else if (place != nullptr) {   // a kind this module does not issue
+    out = indent(room(2 * open_.size() + 22 + place->enterTail.size()));
     out = put(out, "enter kind ");
     out = std::to_chars(out, out + 11, kind).ptr;
-    out = put(out, tail);
-    if (kind == KX_EVENT_ENTRY) open_.push_back({place, {}, {}});
+    out = put(out, place->enterTail);
   } else {
     const Place found = places_.resolve(typeId, address, descriptor);
     const std::string_view block = block_of(found);

@@ -52,8 +52,9 @@ class EventPrinter : public CycleObserver {
   // The lines of the events at one place the symbol file knows.
   struct KnownPlace {
     int32_t typeId = 0;
-    // For kind 1, kind 6 and any other kind: " type 13 R_TRIG offset 256 LagResetEdge line 45\n"
-    std::string enterTail[3];
+    // Whole for kinds 1 and 6: "enter kind 1 type 13 R_TRIG offset 256 LagResetEdge line 45\n"
+    std::string enterLine[2];
+    std::string enterTail;   // for any other kind, behind it: " type 13 R_TRIG offset 256 LagResetEdge\n"
     std::string exitLine;    // "exit R_TRIG LagResetEdge line 45\n"
   };
   // A block entered with kind 6 and not yet left.
