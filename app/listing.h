@@ -202,4 +202,4 @@
     "(* A free-running pulse: Q FALSE for OffTime ms, TRUE for OnTime ms; Toggle changes at\n"     \
     "   every rising edge of Q. UINT_TO_TIME counts seconds, hence the division by 1000. *)")      \
   U(ExtBlockInstance, EXT_BLOCK, KX_LISTING_EXT_BLOCK, "Out1, Out2, Out3, Out4, Out5",             \
-    "(* A block whose body is not part of this module; its caller reports its events. *)")
+    "(* Its body is not generated code: the program reports its events around the call. *)")

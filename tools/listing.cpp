@@ -384,8 +384,78 @@ void check_statement(const Unit& unit, const Statement& statement) {
 
 // ---- the map -----------------------------------------------------------------------------------
 
-Json step_json(uint32_t line, uint32_t column, uint32_t endLine, uint32_t endColumn, int32_t block) {
-  return {{"line", line}, {"column", column}, {"endLine", endLine}, {"endColumn", endColumn}, {"block", block}};
+// Where a text stands in the listing.
+struct Span {
+  uint32_t line = 0;
+  uint32_t endLine = 0;
+  uint32_t endColumn = 0;   // of its last character
+};
+
+// Adds `text`, each of its lines ("\n" between them) after `indent`.
+Span add_lines(Text& text, const std::string& lines, const std::string& indent) {
+  Span span;
+  std::size_t from = 0;
+  while (from <= lines.size()) {
+    const std::size_t end = std::min(lines.find('\n', from), lines.size());
+    const std::string piece = indent + lines.substr(from, end - from);
+    span.endLine = text.add(piece);
+    if (span.line == 0) span.line = span.endLine;
+    span.endColumn = static_cast<uint32_t>(piece.size());
+    from = end + 1;
+  }
+  return span;
+}
+
+Json step_json(const Span& span, uint32_t column, int32_t block) {
+  return {{"line", span.line}, {"column", column}, {"endLine", span.endLine}, {"endColumn", span.endColumn},
+          {"block", block}};
+}
+
+// The map's step of a statement at `span`.
+Json statement_step(const Statement& statement, const Span& span, int32_t block) {
+  Json step = step_json(span, static_cast<uint32_t>(std::strlen(kIndent) + 1), block);
+  if (statement.shape == Shape::Copy) {
+    step["kinds"] = Json::array();
+    return step;
+  }
+  step["typeId"] = statement.typeId;
+  step["offset"] = statement.offset;
+  step["name"] = statement.name;
+  step["kinds"] = statement.shape == Shape::Call ? Json{1} : Json{1, 6};
+  if (statement.shape == Shape::Gated) step["gated"] = true;
+  if (statement.shape != Shape::Call) step["exitLine"] = span.line;
+  return step;
+}
+
+// Adds a unit to the text and its steps to `steps`; gives its entry in the map's blocks. `entry`:
+// its body reports its own entry and exit.
+Json add_unit(Text& text, Json& steps, const Unit& unit, bool entry, const std::vector<uint8_t>& area,
+              std::vector<bool>& covered) {
+  text.add("");
+  const Span first = add_lines(text, std::string(unit.program ? "PROGRAM " : "FUNCTION_BLOCK ") + unit.name, "");
+  const std::size_t entryStep = steps.size();
+  if (entry) {
+    Json step = step_json(first, 1, unit.typeId);
+    step["typeId"] = unit.typeId;
+    step["offset"] = 0;
+    step["kinds"] = {6};
+    steps.push_back(std::move(step));
+  }
+  if (!unit.comment.empty()) add_lines(text, unit.comment, "");
+  declare_unit(text, unit, area, covered);
+
+  std::set<std::pair<int32_t, uint32_t>> reported;
+  for (const Statement& statement : unit.statements) {
+    check_statement(unit, statement);
+    const Span span = add_lines(text, statement.text, kIndent);
+    if (statement.shape == Shape::Note) continue;
+    if (statement.shape != Shape::Copy && !reported.insert({statement.typeId, statement.offset}).second)
+      fail(unit.name + "." + statement.name + " is reported by two statements");
+    steps.push_back(statement_step(statement, span, unit.typeId));
+  }
+  const uint32_t lastLine = text.add(unit.program ? "END_PROGRAM" : "END_FUNCTION_BLOCK");
+  if (entry) steps[entryStep]["exitLine"] = lastLine;
+  return {{"name", unit.name}, {"typeId", unit.typeId}, {"line", first.line}, {"endLine", lastLine}};
 }
 
 }  // namespace
@@ -402,66 +472,15 @@ GeneratedListing make_listing(const std::string& module, const std::string& file
       if (statement.shape == Shape::Bracketed) bracketed.insert(statement.typeId);
 
   Text text;
-  text.add("(* " + module + ": the program " + type_name(KX_TYPE_PROGRAM_CONTROL) +
-           " and its function blocks, one statement per step");
-  text.add("   in the order the module runs them. A call with EN FALSE does not run: its result keeps its");
-  text.add("   value and its ENO is FALSE. The module's symbol file maps its debug events to these lines. *)");
-
+  add_lines(text,
+            "(* " + module + ": the program " + type_name(KX_TYPE_PROGRAM_CONTROL) +
+                " and its function blocks, one statement per step\n"
+                "   in the order the module runs them. A call with EN FALSE does not run: its result keeps its\n"
+                "   value and its ENO is FALSE. The module's symbol file maps its debug events to these lines. *)",
+            "");
   Json blocks = Json::array();
   Json steps = Json::array();
-  for (const Unit& unit : all) {
-    text.add("");
-    const std::string first = std::string(unit.program ? "PROGRAM " : "FUNCTION_BLOCK ") + unit.name;
-    const uint32_t firstLine = text.add(first);
-    const std::size_t entryStep = steps.size();
-    if (!bracketed.count(unit.typeId)) {
-      Json entry = step_json(firstLine, 1, firstLine, static_cast<uint32_t>(first.size()), unit.typeId);
-      entry["typeId"] = unit.typeId;
-      entry["offset"] = 0;
-      entry["kinds"] = {6};
-      steps.push_back(std::move(entry));
-    }
-    std::size_t from = 0;
-    while (from <= unit.comment.size() && !unit.comment.empty()) {
-      const std::size_t end = std::min(unit.comment.find('\n', from), unit.comment.size());
-      text.add(unit.comment.substr(from, end - from));
-      from = end + 1;
-    }
-    declare_unit(text, unit, area, covered);
-
-    std::set<std::pair<int32_t, uint32_t>> reported;
-    for (const Statement& statement : unit.statements) {
-      check_statement(unit, statement);
-      uint32_t line = 0, endLine = 0, endColumn = 0;
-      std::size_t from = 0;
-      while (from <= statement.text.size()) {
-        const std::size_t end = std::min(statement.text.find('\n', from), statement.text.size());
-        const std::string piece = statement.text.substr(from, end - from);
-        endLine = text.add(kIndent + piece);
-        if (line == 0) line = endLine;
-        endColumn = static_cast<uint32_t>(std::strlen(kIndent) + piece.size());
-        from = end + 1;
-      }
-      if (statement.shape == Shape::Note) continue;
-      Json step = step_json(line, static_cast<uint32_t>(std::strlen(kIndent) + 1), endLine, endColumn, unit.typeId);
-      if (statement.shape != Shape::Copy) {
-        if (!reported.insert({statement.typeId, statement.offset}).second)
-          fail(unit.name + "." + statement.name + " is reported by two statements");
-        step["typeId"] = statement.typeId;
-        step["offset"] = statement.offset;
-        step["name"] = statement.name;
-        step["kinds"] = statement.shape == Shape::Call ? Json{1} : Json{1, 6};
-        if (statement.shape == Shape::Gated) step["gated"] = true;
-        if (statement.shape != Shape::Call) step["exitLine"] = line;
-      } else {
-        step["kinds"] = Json::array();
-      }
-      steps.push_back(std::move(step));
-    }
-    const uint32_t lastLine = text.add(unit.program ? "END_PROGRAM" : "END_FUNCTION_BLOCK");
-    if (!bracketed.count(unit.typeId)) steps[entryStep]["exitLine"] = lastLine;
-    blocks.push_back({{"name", unit.name}, {"typeId", unit.typeId}, {"line", firstLine}, {"endLine", lastLine}});
-  }
+  for (const Unit& unit : all) blocks.push_back(add_unit(text, steps, unit, !bracketed.count(unit.typeId), area, covered));
   for (std::size_t i = 0; i < area.size(); ++i) {
     if (area[i] != 0 && !covered[i]) fail("the initial-value table stores byte " + std::to_string(i) + ", which no declaration gives");
   }
