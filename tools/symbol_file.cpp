@@ -4,8 +4,11 @@
 // identity (module/identity.h); every offset and size is the compiler's (offsetof, sizeof on the
 // structs that the module itself is compiled from).
 //
-// Runs on the build machine, also in a cross build: usage `symbol_file MODULE FILE`, MODULE
-// being CCodePublic or CCodePublic_next.
+// It writes the module's listing too (tools/listing.cpp), whose map from the debug events to its
+// lines goes into the symbol file.
+//
+// Runs on the build machine, also in a cross build: usage `symbol_file MODULE FILE LISTING`,
+// MODULE being CCodePublic or CCodePublic_next, FILE the symbol file and LISTING the listing.
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -21,6 +24,7 @@
 #include "app/data_area.h"
 #include "app/type_ids.h"
 #include "module/identity.h"
+#include "listing.h"
 
 namespace {
 
@@ -139,7 +143,7 @@ const char* type_name(int32_t typeId) {
   return "";
 }
 
-Json symbol_file(const KxModuleIdentity& module) {
+Json symbol_file(const KxModuleIdentity& module, Json listing) {
   Json typeIds = Json::array();
 #define KX_TYPE_ENTRY(id, constant, name, kind) \
   typeIds.push_back({{"id", id}, {"name", name}, {"kind", kind_name(KX_KIND_##kind)}});
@@ -169,6 +173,7 @@ Json symbol_file(const KxModuleIdentity& module) {
                            {"typeId", KX_TYPE_PROGRAM_CONTROL}};
   entryPoint["records"] = std::move(records);
   entryPoint["variables"] = std::move(variables);
+  entryPoint["listing"] = std::move(listing);
 
   Json file;
   file["format"] = "softplc-symbols";
@@ -182,16 +187,19 @@ Json symbol_file(const KxModuleIdentity& module) {
 }
 
 // JSON for people as well: two-space indents, and an object or array that holds only plain
-// values on one line ({"name": "LagIn", "offset": 0, ...}).
+// values (or arrays of them) on one line ({"name": "LagIn", "offset": 0, ...}).
 void write(std::ostream& out, const Json& value, int indent) {
   if (!value.is_structured()) {
     out << value.dump();
     return;
   }
   const bool object = value.is_object();
+  // Flat: every child is a plain value, empty, or an array of plain values ("kinds": [1, 6]).
+  const auto plain = [](const Json& json) { return !json.is_structured(); };
   bool flat = true;
   for (const Json& child : value)
-    if (child.is_structured() && !child.empty()) flat = false;
+    if (child.is_object() ? !child.empty() : child.is_array() && !std::all_of(child.begin(), child.end(), plain))
+      flat = false;
   out << (object ? '{' : '[');
   bool first = true;
   for (const auto& item : value.items()) {
@@ -209,29 +217,40 @@ void write(std::ostream& out, const Json& value, int indent) {
   out << (object ? '}' : ']');
 }
 
+// Writes `text` to `path`; on failure removes what was written and says so.
+bool write_file(const char* path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << text;
+  file.close();
+  if (file) return true;
+  std::cerr << "symbol_file: cannot write " << path << "\n";
+  std::remove(path);
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const KxModuleIdentity* const modules[] = {&kx_identity_module, &kx_identity_next};
   const KxModuleIdentity* module = nullptr;
-  if (argc == 3) {
+  if (argc == 4) {
     for (const KxModuleIdentity* m : modules)
       if (std::string(argv[1]) == m->name) module = m;
   }
   if (module == nullptr) {
-    std::cerr << "usage: symbol_file MODULE FILE (MODULE: CCodePublic or CCodePublic_next)\n";
+    std::cerr << "usage: symbol_file MODULE FILE LISTING (MODULE: CCodePublic or CCodePublic_next)\n";
     return 2;
   }
-  std::ostringstream text;
-  write(text, symbol_file(*module), 0);
-  text << '\n';
-  std::ofstream file(argv[2], std::ios::binary | std::ios::trunc);
-  file << text.str();
-  file.close();
-  if (!file) {
-    std::cerr << "symbol_file: cannot write " << argv[2] << "\n";
-    std::remove(argv[2]);
+  GeneratedListing listing;
+  try {
+    const std::string listingPath = argv[3];
+    listing = make_listing(module->name, listingPath.substr(listingPath.find_last_of("/\\") + 1));
+  } catch (const std::exception& e) {
+    std::cerr << "symbol_file: " << e.what() << "\n";
     return 1;
   }
-  return 0;
+  std::ostringstream text;
+  write(text, symbol_file(*module, std::move(listing.map)), 0);
+  text << '\n';
+  return write_file(argv[3], listing.text) && write_file(argv[2], text.str()) ? 0 : 1;
 }

@@ -116,14 +116,21 @@ double numeric(ValueType type, const Encoded& value) {
 
 std::span<const Command> Session::commands() {
   static const Command list[] = {
-      {"break", "b", "break BLOCK|INSTANCE|VARIABLE, break typeid N",
+      {"break", "b", "break BLOCK|INSTANCE|VARIABLE, break [BLOCK:|INSTANCE:]LINE, break typeid N",
        "stop at the entry (kind 6) of every block of a type (a function block or an operation: TON, ADD_REAL), of "
        "one instance or embedded record (an instance name, or INSTANCE.Timer), or of the operation whose hook "
-       "address is a variable (INSTANCE.Field); 'typeid N' stops at every event of a type identifier, exits "
-       "included",
+       "address is a variable (INSTANCE.Field); LINE stops at the statement on that line of the listing, before it "
+       "runs, in every instance of its block, or in the one named (RealRamp:288; Ramp_Real:288 checks that the "
+       "line is Ramp_Real's); 'typeid N' stops at every event of a type identifier, exits included",
        1, 2, &Session::cmd_break},
       {"delete", "", "delete [N]", "delete breakpoint N, or every breakpoint", 0, 1, &Session::cmd_delete},
-      {"list", "", "list", "the breakpoints, numbered, with their hits", 0, 0, &Session::cmd_list},
+      {"breakpoints", "", "breakpoints", "the breakpoints, numbered, with their hits (also 'info breakpoints')", 0, 0,
+       &Session::cmd_breakpoints},
+      {"info", "", "info breakpoints", "the breakpoints, numbered, with their hits", 1, 1, &Session::cmd_info},
+      {"list", "l", "list [LINE|BLOCK|INSTANCE]",
+       "the listing around the statement where the cycle is held, around a line, or a block's whole text "
+       "(the breakpoints: 'breakpoints')",
+       0, 1, &Session::cmd_list},
       {"step", "s", "step [N]", "run to the next event (between cycles: the first event of the next cycle), N times",
        0, 1, &Session::cmd_step},
       {"next", "n", "next [N]",
@@ -135,8 +142,10 @@ std::span<const Command> Session::commands() {
       {"cycle", "", "cycle [N]",
        "run N cycles (default 1) to their end without stopping; inside a cycle, the cycle in progress is the first",
        0, 1, &Session::cmd_cycle},
-      {"where", "bt", "where", "the blocks and operations entered and not yet left, innermost first", 0, 0,
-       &Session::cmd_where},
+      {"where", "bt", "where",
+       "the blocks and operations entered and not yet left, innermost first, each with the line of the listing "
+       "that runs in it",
+       0, 0, &Session::cmd_where},
       {"print", "p", "print [NAME|OFFSET:TYPE|INSTANCE]",
        "a variable's value (NAME, INSTANCE.Field, or by offset and type: 284:BOOL), every field of an instance, "
        "or without an argument the program's variables",
@@ -168,6 +177,15 @@ std::span<const Command> Session::commands() {
 
 Flow Session::cmd_break(const std::vector<std::string>& args) {
   Breakpoint breakpoint;
+  // LINE or NAME:LINE.
+  if (args.size() == 1) {
+    const std::size_t colon = args[0].rfind(':');
+    const std::string_view number = colon == std::string::npos ? std::string_view(args[0]) : std::string_view(args[0]).substr(colon + 1);
+    if (const auto line = whole_number<uint32_t>(number)) {
+      return break_at_line(colon == std::string::npos ? std::string_view() : std::string_view(args[0]).substr(0, colon),
+                           *line);
+    }
+  }
   if (args.size() == 2) {
     if (!same_name(args[0], "typeid")) return refuse("usage: break BLOCK|INSTANCE|VARIABLE, or break typeid N");
     const auto id = whole_number<int32_t>(args[1]);
@@ -223,18 +241,23 @@ Flow Session::cmd_delete(const std::vector<std::string>& args) {
     return Flow::Stay;
   }
   const auto number = whole_number<int>(args[0]);
-  if (!number || !breakpoints_.remove(*number)) return refuse("no breakpoint " + args[0] + " ('list' shows them)");
+  if (!number || !breakpoints_.remove(*number)) return refuse("no breakpoint " + args[0] + " ('breakpoints' shows them)");
   message("deleted breakpoint " + args[0]);
   return Flow::Stay;
 }
 
-Flow Session::cmd_list(const std::vector<std::string>&) {
+Flow Session::cmd_breakpoints(const std::vector<std::string>&) {
   if (breakpoints_.empty()) message("no breakpoints");
   for (const Breakpoint& breakpoint : breakpoints_.all()) {
-    message(std::to_string(breakpoint.number) + "  " + breakpoint.description() + ", " +
-            plural(breakpoint.hits, "hit", "hits"));
+    message(std::to_string(breakpoint.number) + "  " + breakpoint.description() + "  [" +
+            plural(breakpoint.hits, "hit", "hits") + "]");
   }
   return Flow::Stay;
+}
+
+Flow Session::cmd_info(const std::vector<std::string>& args) {
+  if (args[0].empty() || !starts_with_ignoring_case("breakpoints", args[0])) return refuse("usage: info breakpoints");
+  return cmd_breakpoints({});
 }
 
 Flow Session::cmd_step(const std::vector<std::string>& args) {
@@ -285,8 +308,11 @@ Flow Session::cmd_where(const std::vector<std::string>&) {
     return Flow::Stay;
   }
   if (stack_.empty()) message("no block is open");
-  const std::vector<Place> open = stack_.innermost_first();
-  for (std::size_t i = 0; i < open.size(); ++i) message("#" + std::to_string(i) + "  " + open[i].text());
+  const std::vector<Frame> open = stack_.innermost_first();
+  for (std::size_t i = 0; i < open.size(); ++i) {
+    message("#" + std::to_string(i) + "  " + open[i].place.text() +
+            (open[i].line != 0 ? ", line " + std::to_string(open[i].line) : ""));
+  }
   return Flow::Stay;
 }
 
@@ -465,6 +491,7 @@ Flow Session::cmd_change(const std::vector<std::string>& args) {
   if (!change) return refuse(text.substr(0, text.size() - 1));
   out_ << text;
   places_ = PlaceResolver(symbols());
+  source_ = SourceMap(symbols());
   // Watches follow their variables by name into the new module.
   std::vector<Watch> kept;
   for (Watch& watch : watches_) {

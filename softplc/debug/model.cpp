@@ -10,6 +10,9 @@ bool Breakpoint::matches(int32_t kind, const Place& place) const {
     case Target::Record: return kind == kEventEntry && place.typeId == typeId && place.offset == offset;
     case Target::Variable: return kind == kEventEntry && place.offset == offset && place.name == name;
     case Target::TypeId: return place.typeId == typeId;
+    case Target::Line:
+      return kind == this->kind && place.typeId == typeId && place.offset &&
+             std::find(offsets.begin(), offsets.end(), *place.offset) != offsets.end();
   }
   return false;
 }
@@ -25,6 +28,7 @@ std::string Breakpoint::description() const {
       return name + ", the entry of the " + blockName + " operation that writes it (offset " + std::to_string(offset) + ")";
     case Target::TypeId:
       return "typeid " + std::to_string(typeId) + ", every event of " + (blockName.empty() ? "it" : blockName);
+    case Target::Line: return text;
   }
   return name;
 }
@@ -58,15 +62,18 @@ const Breakpoint* Breakpoints::hit(int32_t kind, const Place& place) {
   return nullptr;
 }
 
-void CallStack::enter(int32_t kind, const Place& place) {
-  if (kind == kEventEntry) open_.push_back(place);
+void CallStack::enter(int32_t kind, const Place& place, const SourceLocation* source) {
+  // A statement of the innermost block's own body: that block runs it now. (A block's entry lies in
+  // its own body, not in its caller's, whose line stays at the call.)
+  if (source != nullptr && !open_.empty() && !source->step->unit_entry()) open_.back().line = source->line();
+  if (kind == kEventEntry) open_.push_back({place, source, source != nullptr ? source->line() : 0});
 }
 
-Place CallStack::exit() {
+Frame CallStack::exit_frame() {
   if (open_.empty()) return {};
-  Place place = open_.back();
+  Frame frame = open_.back();
   open_.pop_back();
-  return place;
+  return frame;
 }
 
 void Stepper::step(uint64_t count) {

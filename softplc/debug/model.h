@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "softplc/symbols/place.h"
+#include "softplc/symbols/source_map.h"
 
 namespace softplc {
 
@@ -25,6 +26,8 @@ struct Breakpoint {
     Record,      // the entry of one instance or embedded record
     Variable,    // the entry of the operation whose events report the variable
     TypeId,      // every event of a type identifier, exits included
+    Line,        // a statement of the listing: its first event (`kind`, an ExitHook for an END line)
+                 // at `typeId` in the instances at `offsets`
   };
   int number = 0;
   Target target = Target::BlockType;
@@ -33,9 +36,14 @@ struct Breakpoint {
   std::string name;        // the block type, record or variable as the symbol file spells it
   std::string blockName;   // the type identifier's block name
   uint64_t hits = 0;
+  // A statement's:
+  int32_t kind = 0;
+  std::vector<uint32_t> offsets{};   // the data-area offsets its events report, one per instance
+  uint32_t line = 0;
+  std::string text{};                // its description
 
   bool matches(int32_t kind, const Place& place) const;
-  std::string label() const;         // "Ramp_Int", "typeid 14"
+  std::string label() const;         // "Ramp_Int", "typeid 14", "RealRamp:288"
   std::string description() const;  // "Ramp_Int, the entry of every Ramp_Int block (type 14)"
 };
 
@@ -55,21 +63,32 @@ class Breakpoints {
   int next_ = 1;
 };
 
+// A block entered with kind 6 and not yet left: where, and the line of the listing that runs in it
+// (0: the listing does not say).
+struct Frame {
+  Place place;
+  const SourceLocation* source = nullptr;   // the statement of its entry, when the listing has it
+  uint32_t line = 0;
+};
+
 // The blocks entered with kind 6 and not yet left, outermost first.
 class CallStack {
  public:
   // Takes an event into account: an entry opens a block, an exit closes the innermost one (and
-  // gives it back; an exit with nothing open gives an empty place).
-  void enter(int32_t kind, const Place& place);
-  Place exit();
+  // gives it back; an exit with nothing open gives an empty frame). `source`: the event's
+  // statement; one of the innermost block's own moves that block's line there, an entry opens the
+  // new block on it.
+  void enter(int32_t kind, const Place& place, const SourceLocation* source = nullptr);
+  Frame exit_frame();
+  Place exit() { return exit_frame().place; }
   void clear() { open_.clear(); }
   std::size_t depth() const { return open_.size(); }
   bool empty() const { return open_.empty(); }
   // Innermost first.
-  std::vector<Place> innermost_first() const { return {open_.rbegin(), open_.rend()}; }
+  std::vector<Frame> innermost_first() const { return {open_.rbegin(), open_.rend()}; }
 
  private:
-  std::vector<Place> open_;
+  std::vector<Frame> open_;
 };
 
 // Where a running program stops. A resume command sets the mode; then every event and the end of

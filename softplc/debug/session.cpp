@@ -46,7 +46,12 @@ std::vector<std::string> words_of(const std::string& line) {
 }
 
 Session::Session(Engine& engine, const DebugOptions& options, std::istream& in, std::ostream& out)
-    : engine_(engine), options_(options), in_(in), out_(out), places_(engine.plc().symbols()) {}
+    : engine_(engine),
+      options_(options),
+      in_(in),
+      out_(out),
+      places_(engine.plc().symbols()),
+      source_(engine.plc().symbols()) {}
 
 Session::~Session() {
   kxdbg_set_handler(nullptr, nullptr, nullptr);
@@ -172,8 +177,9 @@ void KX_CDECL Session::on_enter(void* user, int32_t typeId, void* address, int32
   auto* session = static_cast<Session*>(user);
   try {
     const Place place = session->places_.resolve(typeId, address, descriptor);
-    session->stack_.enter(kind, place);
-    session->event(kind, place);
+    const SourceLocation* source = place.offset ? session->source_.find(typeId, *place.offset, kind) : nullptr;
+    session->stack_.enter(kind, place, source);
+    session->event(kind, place, {place, source, source != nullptr ? source->line() : 0});
   } catch (...) {
     session->stepper_.quit();
   }
@@ -183,14 +189,23 @@ void KX_CDECL Session::on_exit(void* user, EntryPointDescriptor*) {
   auto* session = static_cast<Session*>(user);
   try {
     // An ExitHook with no block open (hooks switched on inside a block) names nothing.
-    const Place place = session->stack_.exit();
-    session->event(kEventExit, place);
+    Frame frame = session->stack_.exit_frame();
+    frame.line = frame.source != nullptr ? frame.source->exit_line() : 0;
+    session->event(kEventExit, frame.place, frame);
   } catch (...) {
     session->stepper_.quit();
   }
 }
 
-void Session::event(int32_t kind, const Place& place) {
+std::string Session::source_line(const SourceLocation& source, uint32_t line) const {
+  std::string text = "  " + source.block->name;
+  if (!source.instance.empty()) text += " " + std::string(source.instance);
+  text += ", line " + std::to_string(line);
+  const std::string statement = source_.listing()->statement_at(line);
+  return statement.empty() ? text : text + ": " + statement;
+}
+
+void Session::event(int32_t kind, const Place& place, const Frame& frame) {
   const Stepper::Mode mode = stepper_.mode();
   if (mode == Stepper::Mode::Quit) return;
   const bool watchStop =
@@ -205,7 +220,10 @@ void Session::event(int32_t kind, const Place& place) {
   }
   clear_interruption();
   message("stopped: cycle " + std::to_string(cycle_) + ", " + event_text(kind, place));
+  if (frame.source != nullptr) message(source_line(*frame.source, frame.line));
+  stop_ = frame;
   prompt();
+  stop_ = {};
 }
 
 // ---- variables ---------------------------------------------------------------------------------

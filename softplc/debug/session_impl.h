@@ -53,6 +53,8 @@ class Session {
   Flow cmd_break(const std::vector<std::string>& args);
   Flow cmd_delete(const std::vector<std::string>& args);
   Flow cmd_list(const std::vector<std::string>& args);
+  Flow cmd_breakpoints(const std::vector<std::string>& args);
+  Flow cmd_info(const std::vector<std::string>& args);
   Flow cmd_step(const std::vector<std::string>& args);
   Flow cmd_next(const std::vector<std::string>& args);
   Flow cmd_finish(const std::vector<std::string>& args);
@@ -75,7 +77,15 @@ class Session {
   static void KX_CDECL on_enter(void* user, int32_t typeId, void* address, int32_t kind,
                                 EntryPointDescriptor* descriptor);
   static void KX_CDECL on_exit(void* user, EntryPointDescriptor* descriptor);
-  void event(int32_t kind, const Place& place);
+  void event(int32_t kind, const Place& place, const Frame& frame);
+  // "Ramp_Int IntRamp, line 192: StartReal := INT_TO_REAL(Start);" for the statement of an event
+  // (`line` of the statement `source` or of its exit).
+  std::string source_line(const SourceLocation& source, uint32_t line) const;
+  // A breakpoint on a line of the listing ("288", "Ramp_Real:288", "RealRamp:288"), or a refusal.
+  Flow break_at_line(std::string_view qualifier, uint32_t line);
+  // The listing with its text, or null after saying why there is none.
+  const Listing* listing_text();
+  void show_lines(const Listing& listing, uint32_t first, uint32_t last);
 
   Status run_cycles();
   // Reads and runs commands until one resumes the program (or the input ends: quit).
@@ -100,12 +110,14 @@ class Session {
   std::istream& in_;
   std::ostream& out_;
   PlaceResolver places_;
+  SourceMap source_;
 
   Stepper stepper_;
   CallStack stack_;
   Breakpoints breakpoints_;
   std::vector<Watch> watches_;
   bool inCycle_ = false;
+  Frame stop_;             // where the held cycle stopped (source, line), when it is held at an event
   uint64_t cycle_ = 0;     // the running cycle, or the next one between cycles
   int64_t timeNs_ = 0;     // the running (or last) cycle's time
   uint64_t failed_ = 0;

@@ -9,6 +9,7 @@
 #include "abi/descriptors.h"
 #include "kxrt.h"
 #include "softplc/observe/trace.h"
+#include "softplc/symbols/source_map.h"
 
 namespace softplc {
 
@@ -25,8 +26,8 @@ char* put(char* out, std::string_view text) {
   return out + text.size();
 }
 
-// What follows "enter kind K" for a place: " type 13 R_TRIG offset 256 LagResetEdge\n". `block` is
-// the place's block name, "?" when it is unknown.
+// What follows "enter kind K" for a place: " type 13 R_TRIG offset 256 LagResetEdge", without the
+// line's end. `block` is the place's block name, "?" when it is unknown.
 char* put_enter_tail(char* out, const Place& place, std::string_view block, const void* address) {
   out = put(out, " type ");
   out = std::to_chars(out, out + 11, place.typeId).ptr;
@@ -43,20 +44,21 @@ char* put_enter_tail(char* out, const Place& place, std::string_view block, cons
     *out++ = ' ';
     out = put(out, place.name);
   }
-  *out++ = '\n';
   return out;
 }
 
-char* put_exit_line(char* out, std::string_view block, std::string_view name) {
+char* put_exit(char* out, std::string_view block, std::string_view name) {
   out = put(out, "exit ");
   out = put(out, block);
   if (!name.empty()) {
     *out++ = ' ';
     out = put(out, name);
   }
-  *out++ = '\n';
   return out;
 }
+
+// " line 23\n", or the line's end alone for no line.
+std::string line_end(uint32_t line) { return line == 0 ? "\n" : " line " + std::to_string(line) + "\n"; }
 
 std::string_view block_of(const Place& place) { return place.block.empty() ? std::string_view("?") : place.block; }
 
@@ -93,6 +95,7 @@ void EventPrinter::learn_places() {
   std::erase_if(at, [&](const auto& place) { return place.first >= symbols->dataSize; });
 
   knownAt_.assign(symbols->dataSize + 1, 0);
+  const SourceMap source(symbols);
   std::string text;
   for (const auto& [offset, typeId] : at) {
     const Place place = places_.resolve(typeId, offset);
@@ -100,8 +103,14 @@ void EventPrinter::learn_places() {
     text.resize(kEnterFixed + block.size() + place.name.size());
     KnownPlace& known = known_.emplace_back();
     known.typeId = typeId;
-    known.enterTail.assign(text.data(), put_enter_tail(text.data(), place, block, nullptr));
-    known.exitLine.assign(text.data(), put_exit_line(text.data(), block, place.name));
+    const std::string tail(text.data(), put_enter_tail(text.data(), place, block, nullptr));
+    const SourceLocation* step = source.find(typeId, offset, KX_EVENT_STEP);
+    const SourceLocation* entry = source.find(typeId, offset, KX_EVENT_ENTRY);
+    known.enterLine[0] = "enter kind 1" + tail + line_end(step != nullptr ? step->line() : 0);
+    known.enterLine[1] = "enter kind 6" + tail + line_end(entry != nullptr ? entry->line() : 0);
+    known.enterTail = tail + line_end(0);
+    known.exitLine = std::string(text.data(), put_exit(text.data(), block, place.name)) +
+                     line_end(entry != nullptr ? entry->exit_line() : 0);
     knownAt_[offset + 1] = static_cast<uint32_t>(known_.size());
   }
   // knownAt_[o + 1] holds the end of the places at o where there are any: carry it forward.
@@ -179,12 +188,15 @@ void EventPrinter::enter(int32_t typeId, const void* address, int32_t kind, cons
     if (at >= base && at < base + descriptor->dataSize) place = known(typeId, static_cast<uint32_t>(at - base));
   }
   char* out;
-  if (place != nullptr) {
+  if (place != nullptr && (kind == KX_EVENT_STEP || kind == KX_EVENT_ENTRY)) {
+    const std::string& line = place->enterLine[kind == KX_EVENT_ENTRY];
+    out = put(indent(room(2 * open_.size() + line.size())), line);
+    if (kind == KX_EVENT_ENTRY) open_.push_back({place, {}, {}});
+  } else if (place != nullptr) {   // a kind this module does not issue
     out = indent(room(2 * open_.size() + 22 + place->enterTail.size()));
     out = put(out, "enter kind ");
     out = std::to_chars(out, out + 11, kind).ptr;
     out = put(out, place->enterTail);
-    if (kind == KX_EVENT_ENTRY) open_.push_back({place, {}, {}});
   } else {
     const Place found = places_.resolve(typeId, address, descriptor);
     const std::string_view block = block_of(found);
@@ -192,6 +204,7 @@ void EventPrinter::enter(int32_t typeId, const void* address, int32_t kind, cons
     out = put(out, "enter kind ");
     out = std::to_chars(out, out + 11, kind).ptr;
     out = put_enter_tail(out, found, block, address);
+    *out++ = '\n';
     if (kind == KX_EVENT_ENTRY) open_.push_back({nullptr, block, found.name});
   }
   used_ = static_cast<std::size_t>(out - buffer_.data());
@@ -206,7 +219,8 @@ void EventPrinter::exit() {
     out = put(indent(room(2 * open_.size() + closed.known->exitLine.size())), closed.known->exitLine);
   } else {
     out = indent(room(2 * open_.size() + 7 + closed.block.size() + closed.name.size()));
-    out = put_exit_line(out, closed.block, closed.name);
+    out = put_exit(out, closed.block, closed.name);
+    *out++ = '\n';
   }
   used_ = static_cast<std::size_t>(out - buffer_.data());
 }

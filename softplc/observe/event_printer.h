@@ -1,9 +1,10 @@
 // Prints the debug events of the running cycles: while an EventPrinter lives, the hooks are on and
-// it is the runtime's hook handler. One line per event, indented by the blocks that are open:
+// it is the runtime's hook handler. One line per event, indented by the blocks that are open, with
+// the line of the program's listing it lands on when the symbol file maps one:
 //   cycle 0 t=0s
-//   enter kind 6 type 3 Program_Control offset 0
-//     enter kind 1 type 28 Ext_Block offset 720 Ext1
-//     exit Ext_Block Ext1
+//   enter kind 6 type 3 Program_Control offset 0 line 5
+//     enter kind 1 type 28 Ext_Block offset 720 Ext1 line 62
+//     exit Ext_Block Ext1 line 62
 //   cycle 0: error 140 (2 recorded)
 // Lines are formatted into a buffer allocated once, written out at the end of each cycle (or when
 // it fills up). The text of every place the symbol file knows (a block instance, a record, a
@@ -51,8 +52,10 @@ class EventPrinter : public CycleObserver {
   // The lines of the events at one place the symbol file knows.
   struct KnownPlace {
     int32_t typeId = 0;
-    std::string enterTail;   // " type 13 R_TRIG offset 256 LagResetEdge\n"
-    std::string exitLine;    // "exit R_TRIG LagResetEdge\n"
+    // Whole for kinds 1 and 6: "enter kind 1 type 13 R_TRIG offset 256 LagResetEdge line 45\n"
+    std::string enterLine[2];
+    std::string enterTail;   // for any other kind, behind it: " type 13 R_TRIG offset 256 LagResetEdge\n"
+    std::string exitLine;    // "exit R_TRIG LagResetEdge line 45\n"
   };
   // A block entered with kind 6 and not yet left.
   struct Open {

@@ -162,6 +162,11 @@ Symbols entry_point(const json& node, const std::string& where, const SymbolFile
   const auto byOffset = [](const auto& a, const auto& b) { return a.offset < b.offset; };
   std::stable_sort(symbols.variables.begin(), symbols.variables.end(), byOffset);
   std::stable_sort(symbols.records.begin(), symbols.records.end(), byOffset);
+  if (node.contains("listing")) {
+    auto listing = parse_listing(node.at("listing"), symbols);
+    if (!listing) throw Invalid{where + ".listing: " + listing.error().message};
+    symbols.listing = std::move(listing).value();
+  }
   return symbols;
 }
 
@@ -205,7 +210,16 @@ Result<SymbolFile> parse_symbol_file(std::string_view textOfFile, const std::str
 Result<SymbolFile> load_symbol_file(const std::filesystem::path& path) {
   auto bytes = read_file_bytes(path, kMaxSymbolFileBytes);
   if (!bytes) return runtime_error("cannot read symbol file " + path.string() + ": " + bytes.error().message);
-  return parse_symbol_file(std::string(bytes->begin(), bytes->end()), path.string());
+  auto file = parse_symbol_file(std::string(bytes->begin(), bytes->end()), path.string());
+  if (!file) return file;
+  // The listing's text lies beside the file.
+  for (auto& symbols : file->entryPoints) {
+    if (!symbols->listing) continue;
+    auto withText = std::make_shared<Symbols>(*symbols);
+    read_listing_text(*withText->listing, path.parent_path());
+    symbols = std::move(withText);
+  }
+  return file;
 }
 
 }  // namespace softplc

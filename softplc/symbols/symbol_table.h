@@ -1,15 +1,18 @@
 // The names of a module's data area, as its symbol file gives them: every variable with its offset,
-// type and direction, the block instances and the records embedded in them, and the names of the
-// type identifiers that the debug events carry. Names are matched without regard to case.
+// type and direction, the block instances and the records embedded in them, the names of the
+// type identifiers that the debug events carry, and the program's listing with the map from those
+// events to its lines. Names are matched without regard to case.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "softplc/symbols/listing.h"
 #include "softplc/util/result.h"
 #include "softplc/util/value_type.h"
 
@@ -61,6 +64,7 @@ struct Symbols {
   std::vector<Variable> variables;   // sorted by offset
   std::vector<Record> records;       // sorted by offset
   std::vector<BlockType> blockTypes;
+  std::optional<Listing> listing;    // the program's listing, when the file maps one
 
   std::vector<const Variable*> program_variables() const;
   // The block name of a type identifier, "" when the identifier is unknown.

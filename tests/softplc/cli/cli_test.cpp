@@ -142,13 +142,14 @@ TEST_F(Cli, EventsShowTheProgramAndTheExtBlockNetwork) {
     }
   }
   ASSERT_GE(events.size(), 5u) << r.out;
-  EXPECT_EQ(events.front(), "enter kind 6 type 3 Program_Control offset 0");
+  // Each event with the line of the listing it lands on.
+  EXPECT_EQ(events.front(), "enter kind 6 type 3 Program_Control offset 0 line 5");
   const std::vector<std::string> tail(events.end() - 5, events.end());
   const std::vector<std::string> want = {
-      "enter kind 1 type 28 Ext_Block offset 720 Ext1",
-      "enter kind 6 type 28 Ext_Block offset 720 Ext1",
-      "exit Ext_Block Ext1",
-      "exit Program_Control",
+      "enter kind 1 type 28 Ext_Block offset 720 Ext1 line 62",
+      "enter kind 6 type 28 Ext_Block offset 720 Ext1 line 62",
+      "exit Ext_Block Ext1 line 62",
+      "exit Program_Control line 70",
   };
   EXPECT_EQ(std::vector<std::string>(tail.begin() + 1, tail.end()), want) << r.out;
   // Every block entered with kind 6 is left once.
@@ -161,7 +162,7 @@ TEST_F(Cli, EventsShowTheProgramAndTheExtBlockNetwork) {
 
   // The lag filter's first call divides by a zero time step: error 140, reported after the cycle's
   // events and in the end summary.
-  const bool lagFilterRuns = std::find(events.begin(), events.end(), "enter kind 6 type 4 Lag_PT1 offset 56 LagFilter") != events.end();
+  const bool lagFilterRuns = std::find(events.begin(), events.end(), "enter kind 6 type 4 Lag_PT1 offset 56 LagFilter line 72") != events.end();
   if (lagFilterRuns) {
     ASSERT_EQ(cycleErrors.size(), 1u) << r.out;
     EXPECT_EQ(cycleErrors[0].rfind("cycle 0: error 140 ", 0), 0u) << cycleErrors[0];

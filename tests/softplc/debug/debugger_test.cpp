@@ -83,9 +83,12 @@ TEST(Debugger, BreakpointOnRampIntStopsAtItsEntryAndStepWalksTheStepTable) {
   ASSERT_EQ(s.status, 0);
 
   EXPECT_EQ(s.answer("break Ramp_Int"), Lines({"breakpoint 1: Ramp_Int, the entry of every Ramp_Int block (type 14)"}));
+  // Each stop with its line of the listing: the block's entry is its first line.
   EXPECT_EQ(s.answer("continue"),
-            Lines({"breakpoint 1: Ramp_Int", "stopped: cycle 0, enter(6) 14 Ramp_Int at IntRamp (260)"}));
-  EXPECT_EQ(s.answer("where"), Lines({"#0  14 Ramp_Int at IntRamp (260)", "#1  3 Program_Control at offset 0"}));
+            Lines({"breakpoint 1: Ramp_Int", "stopped: cycle 0, enter(6) 14 Ramp_Int at IntRamp (260)",
+                   "  Ramp_Int IntRamp, line 143: FUNCTION_BLOCK Ramp_Int"}));
+  EXPECT_EQ(s.answer("where"), Lines({"#0  14 Ramp_Int at IntRamp (260), line 143",
+                                      "#1  3 Program_Control at offset 0, line 49"}));
 
   const Lines stops = s.starting_with("stopped: ");
   ASSERT_EQ(stops.size(), 1u + 27 * 3 + 1);
@@ -133,17 +136,26 @@ TEST(Debugger, WhereFinishAndNextFollowTheBlockDepth) {
   ASSERT_EQ(s.status, 0);
   // typeid stops at the call site's kind-1 event too; next steps over the whole body.
   EXPECT_EQ(s.answer("continue"),
-            Lines({"breakpoint 1: typeid 14", "stopped: cycle 0, enter(1) 14 Ramp_Int at IntRamp (260)"}));
-  EXPECT_EQ(s.answer("next"), Lines({"breakpoint 1: typeid 14", "stopped: cycle 0, enter(6) 14 Ramp_Int at IntRamp (260)"}));
+            Lines({"breakpoint 1: typeid 14", "stopped: cycle 0, enter(1) 14 Ramp_Int at IntRamp (260)",
+                   "  Program_Control, line 49: IntRamp(Enable := IntRampEnable, Start := 0, Target := 100, "
+                   "Reset := IntRampReset, Step := 1, Period := T#1s);"}));
+  EXPECT_EQ(s.answer("next"), Lines({"breakpoint 1: typeid 14", "stopped: cycle 0, enter(6) 14 Ramp_Int at IntRamp (260)",
+                                     "  Ramp_Int IntRamp, line 143: FUNCTION_BLOCK Ramp_Int"}));
   EXPECT_EQ(s.answer("where", 1).size(), 2u);
-  // Inside the first operation: three deep, the operation on top.
-  EXPECT_EQ(s.answer("where", 2), Lines({"#0  20 INT_TO_REAL at IntRamp.StartReal (412)",
-                                         "#1  14 Ramp_Int at IntRamp (260)", "#2  3 Program_Control at offset 0"}));
-  EXPECT_EQ(s.answer("finish", 1), Lines({"stopped: cycle 0, exit 20 INT_TO_REAL at IntRamp.StartReal (412)"}));
+  // Inside the first operation: three deep, the operation on top; each frame at the line it runs,
+  // the program at its call of the ramp.
+  EXPECT_EQ(s.answer("where", 2), Lines({"#0  20 INT_TO_REAL at IntRamp.StartReal (412), line 192",
+                                         "#1  14 Ramp_Int at IntRamp (260), line 192",
+                                         "#2  3 Program_Control at offset 0, line 49"}));
+  EXPECT_EQ(s.answer("finish", 1), Lines({"stopped: cycle 0, exit 20 INT_TO_REAL at IntRamp.StartReal (412)",
+                                          "  Ramp_Int IntRamp, line 192: StartReal := INT_TO_REAL(Start);"}));
   EXPECT_EQ(s.answer("where", 3).size(), 2u);
-  EXPECT_EQ(s.answer("finish", 2), Lines({"breakpoint 1: typeid 14", "stopped: cycle 0, exit 14 Ramp_Int at IntRamp (260)"}));
-  EXPECT_EQ(s.answer("where", 4), Lines({"#0  3 Program_Control at offset 0"}));
-  EXPECT_EQ(s.answer("finish", 3), Lines({"stopped: cycle 0, exit 3 Program_Control at offset 0"}));
+  // A block's exit is its last line.
+  EXPECT_EQ(s.answer("finish", 2), Lines({"breakpoint 1: typeid 14", "stopped: cycle 0, exit 14 Ramp_Int at IntRamp (260)",
+                                          "  Ramp_Int IntRamp, line 224: END_FUNCTION_BLOCK"}));
+  EXPECT_EQ(s.answer("where", 4), Lines({"#0  3 Program_Control at offset 0, line 49"}));
+  EXPECT_EQ(s.answer("finish", 3), Lines({"stopped: cycle 0, exit 3 Program_Control at offset 0",
+                                          "  Program_Control, line 70: END_PROGRAM"}));
   EXPECT_EQ(s.answer("where", 5), Lines({"no block is open"}));
 }
 
@@ -156,18 +168,20 @@ TEST(Debugger, RampPositionChangesBetweenTheAddAndTheLastSelect) {
   ASSERT_EQ(s.status, 0);
   EXPECT_EQ(s.answer("cycle 5"), Lines({"end of cycle 4 (t=0.04s)"}));
   EXPECT_EQ(s.answer("continue", 1),
-            Lines({"breakpoint 1: IntRamp.UpCandidate", "stopped: cycle 5, enter(6) 12 ADD_REAL at IntRamp.UpCandidate (444)"}));
+            Lines({"breakpoint 1: IntRamp.UpCandidate", "stopped: cycle 5, enter(6) 12 ADD_REAL at IntRamp.UpCandidate (444)",
+                   "  Ramp_Int IntRamp, line 213: UpCandidate := ADD(Value, Increment);"}));
   const double before = printed_real(s.answer("print IntRamp.Value", 1));
   const double after = printed_real(s.answer("print IntRamp.Value", 2));
   EXPECT_NEAR(before, 0.04, 1e-4);
   EXPECT_NEAR(after, 0.05, 1e-4);
 
   const Lines resumed = s.answer("continue", 2);
-  ASSERT_EQ(resumed.size(), 3u);
+  ASSERT_EQ(resumed.size(), 4u);
   EXPECT_EQ(resumed[0].rfind("watch IntRamp.Value: ", 0), 0u) << resumed[0];
   EXPECT_NE(resumed[0].find("(cycle 5, seen at enter(1) 15 REAL_TO_INT at IntRamp.IntValue (296))"), std::string::npos)
       << resumed[0];
   EXPECT_EQ(resumed[2], "stopped: cycle 5, enter(6) 15 REAL_TO_INT at IntRamp.IntValue (296)");
+  EXPECT_EQ(resumed[3], "  Ramp_Int IntRamp, line 222: IntValue := REAL_TO_INT(NewValue);");
 }
 
 TEST(Debugger, SetBetweenCyclesAndAccessByOffset) {
@@ -200,7 +214,7 @@ TEST(Debugger, BadInputGetsAMessageAndTheSessionGoesOn) {
   EXPECT_EQ(s.answer("break Ramp_In"), Lines({"no block, instance or variable named 'Ramp_In'; did you mean Ramp_Int? "
                                               "('softplc vars' lists the variables)"}));
   EXPECT_EQ(s.answer("break typeid 99").size(), 1u);
-  EXPECT_EQ(s.answer("delete 7"), Lines({"no breakpoint 7 ('list' shows them)"}));
+  EXPECT_EQ(s.answer("delete 7"), Lines({"no breakpoint 7 ('breakpoints' shows them)"}));
   EXPECT_EQ(s.answer("finish"), Lines({"no block is running; 'step' starts the next cycle"}));
   EXPECT_EQ(s.answer("where"), Lines({"no cycle is running; cycle 0 is next"}));
   EXPECT_EQ(s.answer("cycle 0"), Lines({"usage: cycle [N], N a whole number of at least 1"}));
@@ -231,8 +245,9 @@ TEST(Debugger, WithEventsOffNoBreakpointFires) {
   EXPECT_EQ(Lines(ran.begin(), ran.begin() + 2), Lines({"events are off: the cycle runs to its end", "end of cycle 0 (t=0s)"}));
   EXPECT_EQ(ran[2].rfind("cycle 0: error 140 (", 0), 0u) << ran[2];
   // The entry point's own switch brings the events back whatever the global one is.
-  EXPECT_EQ(s.answer("step", 2), Lines({"stopped: cycle 1, enter(6) 3 Program_Control at offset 0"}));
-  EXPECT_EQ(s.answer("where"), Lines({"#0  3 Program_Control at offset 0"}));
+  EXPECT_EQ(s.answer("step", 2), Lines({"stopped: cycle 1, enter(6) 3 Program_Control at offset 0",
+                                        "  Program_Control, line 5: PROGRAM Program_Control"}));
+  EXPECT_EQ(s.answer("where"), Lines({"#0  3 Program_Control at offset 0, line 5"}));
   // Quitting inside a cycle lets the cycle run out.
   EXPECT_EQ(s.lines.end()[-2], "debugger ends after 2 cycles");
 }
@@ -264,12 +279,15 @@ TEST(Debugger, ScriptsCheckValuesAndStopOnChangesNotOnBreakpointsThatCannotFire)
   // at the first event after the network has copied it.
   EXPECT_EQ(s.answer("continue"), Lines({"watch IntRampOut: 0 -> 1 (cycle 51, seen at enter(1) 24 Ramp_Real at "
                                          "RealRamp (448))",
-                                         "stopped: cycle 51, enter(1) 24 Ramp_Real at RealRamp (448)"}));
+                                         "stopped: cycle 51, enter(1) 24 Ramp_Real at RealRamp (448)",
+                                         "  Program_Control, line 54: RealRamp(Enable := RealRampEnable, Start := 0.0, "
+                                         "Target := 100.0, Reset := RealRampReset, Step := 1.0, Period := T#1s);"}));
   EXPECT_EQ(s.answer("expect IntRampOut = 1"), Lines({"expect holds: IntRampOut = 1"}));
   EXPECT_EQ(s.answer("expect IntRamp.Value = 0.51 +- 0.001").at(0).rfind("expect holds: IntRamp.Value = 0.50999", 0), 0u);
   EXPECT_EQ(s.answer("expect LagIn = 7"), Lines({"expect failed: LagIn = 102.6, expected 7"}));
   // Five events on: the REAL ramp's entry and its first operations.
-  EXPECT_EQ(s.answer("step 5"), Lines({"stopped: cycle 51, enter(1) 18 AND_BOOL at RealRamp.UpActive (532)"}));
+  EXPECT_EQ(s.answer("step 5"), Lines({"stopped: cycle 51, enter(1) 18 AND_BOOL at RealRamp.UpActive (532)",
+                                       "  Ramp_Real RealRamp, line 270: UpActive := Enable AND StartLtTarget;"}));
   EXPECT_EQ(s.lines.back(), "softplc: 4 commands of the session failed");
 }
 
@@ -293,6 +311,49 @@ TEST(Debugger, ChangeReplacesTheModuleBetweenCyclesAndKeepsItsValues) {
             0u)
       << changed[0];
   EXPECT_EQ(t.answer("expect RealRampOut = 0.19 +- 0.0005").at(0).rfind("expect holds", 0), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// The listing's line numbers (build/.../CCodePublic.st): Ramp_Real's UpLimited at 288, in lines 226
+// to 296; the program's copy of LagFilter.Out at 47 between the calls at 46 and 49.
+TEST(Debugger, BreakOnALineOfTheListingStopsAtItsStatementAndListShowsIt) {
+  const Session s = debug({"break Ramp_Real:288", "break 192", "continue", "list", "delete 2", "continue",
+                           "breakpoints", "break 47", "break 80", "break 357", "break 400", "break Ramp_Int:288",
+                           "break IntRamp:288", "list Ext_Blok"});
+  EXPECT_EQ(s.status, 1);   // the refusals
+  EXPECT_EQ(s.answer("break Ramp_Real:288"),
+            Lines({"breakpoint 1: line 288 of Ramp_Real, in every instance (RealRamp): "
+                   "UpLimited := LIMIT(Start, UpCandidate, Target);"}));
+  // The first statement of Ramp_Int comes first; the stop prints it.
+  EXPECT_EQ(s.answer("continue", 1), Lines({"breakpoint 2: line 192",
+                                            "stopped: cycle 0, enter(1) 20 INT_TO_REAL at IntRamp.StartReal (412)",
+                                            "  Ramp_Int IntRamp, line 192: StartReal := INT_TO_REAL(Start);"}));
+  const Lines listed = s.answer("list");
+  ASSERT_EQ(listed.size(), 11u);
+  EXPECT_EQ(listed[0], "   187      AbsStep       : INT;");
+  EXPECT_EQ(listed[5], "=> 192      StartReal := INT_TO_REAL(Start);");
+  EXPECT_EQ(listed[10], "   197      Clock(IN := Enable, PT := T#36500d);");
+  EXPECT_EQ(s.answer("continue", 2),
+            Lines({"breakpoint 1: Ramp_Real:288", "stopped: cycle 0, enter(1) 16 LIMIT_REAL at RealRamp.UpLimited (496)",
+                   "  Ramp_Real RealRamp, line 288: UpLimited := LIMIT(Start, UpCandidate, Target);"}));
+  EXPECT_EQ(s.answer("breakpoints"),
+            Lines({"1  line 288 of Ramp_Real, in every instance (RealRamp): UpLimited := LIMIT(Start, UpCandidate, "
+                   "Target);  [1 hit]"}));
+  // Lines without a debug event, with the reason.
+  const std::pair<const char*, const char*> refused[] = {
+      {"break 47", "line 47 is a plain copy: it reports no debug event; the nearest lines that do are 46 and 49"},
+      {"break 80", "line 80 is a declaration: it reports no debug event; the nearest lines that do are 72 and 119"},
+      {"break 357", "line 357 is a comment: it reports no debug event; Ext_Block's body reports none, its calls do "
+                    "(line 62)"},
+      {"break 400", "line 400 is not in the listing CCodePublic.st (lines 1 to 358)"},
+      {"break Ramp_Int:288", "line 288 is in Ramp_Real (lines 226 to 296), not in Ramp_Int (lines 143 to 224)"},
+      {"break IntRamp:288", "IntRamp is a Ramp_Int; line 288 is in Ramp_Real (lines 226 to 296)"},
+      {"list Ext_Blok", "no block or instance named 'Ext_Blok' in the listing; did you mean Ext_Block?"},
+  };
+  for (const auto& [command, answer] : refused) EXPECT_EQ(s.answer(command), Lines({answer}));
 }
 
 }  // namespace

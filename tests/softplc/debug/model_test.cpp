@@ -116,6 +116,10 @@ TEST(DebuggerModel, BreakpointsFireOnTheirEventsOnly) {
       {{0, Breakpoint::Target::Record, 28, 260, "Elsewhere", "Ext_Block", 0}, {}},
       {{0, Breakpoint::Target::Variable, 20, 412, "IntRamp.StartReal", "INT_TO_REAL", 0}, {4, 1004}},
       {{0, Breakpoint::Target::TypeId, 20, 0, "", "INT_TO_REAL", 0}, {3, 4, 5, 1003, 1004, 1005}},
+      // A statement of the listing: its first event in the instances named, or the block's exit.
+      {{0, Breakpoint::Target::Line, 20, 0, "line 192", "Ramp_Int", 0, kEventStep, {412}, 192}, {3, 1003}},
+      {{0, Breakpoint::Target::Line, 20, 0, "line 192", "Ramp_Int", 0, kEventStep, {600, 700}, 192}, {}},
+      {{0, Breakpoint::Target::Line, 14, 0, "line 224", "Ramp_Int", 0, kEventExit, {260}, 224}, {6, 1006}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.breakpoint.description());

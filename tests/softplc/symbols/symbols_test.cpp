@@ -4,15 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "abi/descriptors.h"
 #include "softplc/symbols/names.h"
 #include "softplc/symbols/place.h"
+#include "softplc/symbols/source_map.h"
 #include "module_symbols.h"
 #include "softplc/symbols/symbol_file.h"
 #include "softplc/symbols/variable_spec.h"
+#include "softplc/util/files.h"
 
 namespace softplc {
 namespace {
@@ -185,6 +188,105 @@ TEST(SymbolFile, DamagedFilesAreRefusedWithTheirReason) {
     EXPECT_EQ(parsed.error().message.rfind("symbol file x.symbols.json is not valid", 0), 0u) << parsed.error().message;
     EXPECT_NE(parsed.error().message.find(c.reason), std::string::npos) << parsed.error().message;
   }
+}
+
+// The built module's listing: the map read with the file's text, an event found on its statement in
+// its instance (a block's call in the program, its entry on its first line), none elsewhere.
+TEST(Listing, EventsLandOnTheirStatements) {
+  const Symbols& s = module_symbols();
+  ASSERT_TRUE(s.listing.has_value());
+  ASSERT_TRUE(s.listing->has_text()) << s.listing->note;
+  EXPECT_EQ(s.listing->file, "CCodePublic.st");
+  EXPECT_EQ(s.listing->line(5), "PROGRAM Program_Control");
+  EXPECT_EQ(s.listing->statement_at(50),
+            "IntRamp(Enable := IntRampEnable, Start := 0, Target := 100, Reset := IntRampReset, Step := 1, "
+            "Period := T#1s);");
+  const SourceMap map(&s);
+  const struct {
+    int32_t typeId;
+    uint32_t offset;
+    int32_t kind;
+    uint32_t line;   // 0: none
+    const char* block;
+    const char* instance;
+  } cases[] = {
+      {3, 0, 6, 5, "Program_Control", ""},          {14, 260, 1, 49, "Program_Control", ""},
+      {14, 260, 6, 143, "Ramp_Int", "IntRamp"},     {20, 412, 1, 192, "Ramp_Int", "IntRamp"},
+      {5, 80, 6, 132, "Lag_PT1", "LagFilter"},      {28, 720, 6, 62, "Program_Control", ""},
+      {32, 844, 1, 326, "Blink_Pulse", "Blinker"},  {3, 0, 1, 0, "", ""},
+      {20, 413, 1, 0, "", ""},                      {14, 448, 6, 0, "", ""},
+  };
+  for (const auto& c : cases) {
+    const SourceLocation* found = map.find(c.typeId, c.offset, c.kind);
+    SCOPED_TRACE(std::to_string(c.typeId) + " at " + std::to_string(c.offset));
+    if (c.line == 0) {
+      EXPECT_EQ(found, nullptr);
+      continue;
+    }
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->line(), c.line);
+    EXPECT_EQ(found->block->name, c.block);
+    EXPECT_EQ(found->instance, c.instance);
+  }
+  EXPECT_EQ(map.find(14, 260, 6)->exit_line(), 224u);
+}
+
+TEST(Listing, DamagedMapsAreRefusedAndAStaleTextIsLeftOut) {
+  const std::string head = R"({"format": "softplc-symbols", "version": 1, "module": "M", "ticksPerSecond": 1000,
+      "typeIds": [{"id": 3, "name": "P", "kind": "program"}, {"id": 7, "name": "OP", "kind": "operation"}],
+      "entryPoints": [{"name": "E", "dataSize": 8, "layoutSignature": 1, "program": {"name": "P", "typeId": 3},
+      "records": [], "variables": [], "listing": {"file": "m.st", "lines": 9, "bytes": 90,
+      "blocks": [{"name": "P", "typeId": 3, "line": 2, "endLine": 8}], "steps": [
+      {"line": 2, "column": 1, "endLine": 2, "endColumn": 9, "block": 3, "typeId": 3, "offset": 0, "kinds": [6], "exitLine": 8},)";
+  const auto with = [&](const std::string& step) { return head + step + "]}}]}"; };
+  const struct {
+    std::string text;
+    const char* reason;   // "" when the file is good
+  } cases[] = {
+      {with(R"({"line": 4, "column": 5, "endLine": 5, "endColumn": 9, "block": 3, "typeId": 7, "offset": 4, "kinds": [1, 6], "exitLine": 4})"), ""},
+      {with(R"({"line": 4, "column": 5, "endLine": 4, "endColumn": 9, "block": 3, "kinds": []})"), ""},
+      {with(R"({"line": 10, "column": 5, "endLine": 10, "endColumn": 9, "block": 3, "kinds": []})"), "\"line\" must be"},
+      {with(R"({"line": 2, "column": 5, "endLine": 2, "endColumn": 9, "block": 3, "kinds": []})"), "inside the statement before it"},
+      {with(R"({"line": 9, "column": 5, "endLine": 9, "endColumn": 9, "block": 3, "kinds": []})"), "lies outside P (lines 2 to 8)"},
+      {with(R"({"line": 4, "column": 5, "endLine": 4, "endColumn": 9, "block": 5, "kinds": []})"), "not in \"blocks\""},
+      {with(R"({"line": 4, "column": 5, "endLine": 4, "endColumn": 9, "block": 3, "kinds": [2]})"), "\"kinds\" holds 2"},
+      {with(R"({"line": 4, "column": 5, "endLine": 4, "endColumn": 9, "block": 3, "typeId": 3, "offset": 0, "kinds": [6], "exitLine": 4})"),
+       "its kind-6 event at offset 0 is another statement's too"},
+      {with(R"({"line": 4, "column": 5, "endLine": 4, "endColumn": 9, "block": 3, "typeId": 7, "offset": 8, "kinds": [1]})"),
+       "offset 8 lies outside the data area"},
+      {with(R"({"line": 4, "column": 5, "endLine": 4, "endColumn": 9, "block": 3, "typeId": 7, "offset": 4, "kinds": [6]})"),
+       "has no \"exitLine\""},
+      {[&] {
+         std::string text = with(R"({"line": 4, "column": 5, "endLine": 4, "endColumn": 9, "block": 3, "kinds": []})");
+         return text.replace(text.find("m.st"), 4, "../m.st");
+       }(),
+       "must be a file name beside the symbol file"},
+  };
+  for (const auto& c : cases) {
+    auto parsed = parse_symbol_file(c.text, "x.symbols.json");
+    if (*c.reason == '\0') {
+      ASSERT_TRUE(parsed.ok()) << parsed.error().message;
+      EXPECT_EQ(parsed->entryPoints.at(0)->listing->steps.size(), 2u);
+      continue;
+    }
+    ASSERT_FALSE(parsed.ok()) << c.text;
+    EXPECT_NE(parsed.error().message.find("entryPoints[0].listing: "), std::string::npos) << parsed.error().message;
+    EXPECT_NE(parsed.error().message.find(c.reason), std::string::npos) << parsed.error().message;
+  }
+
+  // A text that is not the one the map describes is left out, with the reason; the map serves.
+  Listing listing = module_symbols().listing.value();
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "softplc_listing_test";
+  std::filesystem::create_directories(folder);
+  ASSERT_TRUE(write_file(folder / listing.file, "PROGRAM P\nEND_PROGRAM\n").ok());
+  read_listing_text(listing, folder);
+  EXPECT_FALSE(listing.has_text());
+  EXPECT_NE(listing.note.find("does not match the symbol file (2 lines, 22 bytes; the symbol file's: 358 lines,"),
+            std::string::npos)
+      << listing.note;
+  std::filesystem::remove_all(folder);
+  read_listing_text(listing, folder);
+  EXPECT_NE(listing.note.find("cannot read the listing"), std::string::npos) << listing.note;
 }
 
 }  // namespace
