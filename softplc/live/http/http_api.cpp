@@ -101,7 +101,8 @@ ApiAnswer WebApi::answer(const HttpRequest& request, const StreamWriter& stream)
       {"POST", "/api/online-change", false, true, &WebApi::post_online_change},
       {"GET", "/api/status", false, false, &WebApi::get_status},
   };
-  const std::string_view method = request.method == "HEAD" ? "GET" : request.method;
+  std::string_view method = request.method;
+  if (method == "HEAD") method = "GET";   // answered as GET, without the body
   if (method == "GET" && request.path == "/api/stream") {
     if (request.method == "HEAD") return {error_response(405, "an event stream is read with GET"), false};
     return get_stream(request, stream);
