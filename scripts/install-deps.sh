@@ -14,7 +14,7 @@ need_pkgs=(
   valgrind
   libmodbus-dev:i386
   python3-pymodbus python3-serial-asyncio
-  dpkg-dev
+  libboost-dev
   libjs-dygraphs
   chromium chromium-driver python3-selenium
 )
@@ -38,35 +38,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   as_root apt-get update -qq
   as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
-
-# cpp-httplib, header-only, for both builds: Debian's binary package splits the library into
-# declarations and a compiled library for the build machine's architecture alone, so the single
-# header comes from Debian's source package of the same library, fetched once with apt itself
-# from a source list of its own (the system's apt configuration is left as it is).
-httplib_dir=/usr/local/share/cpp-httplib
-if [ ! -f "$httplib_dir/httplib.h" ]; then
-  echo "fetching cpp-httplib from Debian's source package"
-  work=$(mktemp -d)
-  mkdir -p "$work/parts" "$work/lists/partial" "$work/cache" "$work/src"
-  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-    sed -e 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >"$work/parts/src.sources"
-  else
-    grep -h '^deb ' /etc/apt/sources.list | sed -e 's/^deb /deb-src /' >"$work/parts/src.list"
-  fi
-  apt_src=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$work/parts"
-           -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache" -o APT::Sandbox::User=root)
-  as_root apt-get "${apt_src[@]}" -qq update
-  (cd "$work/src" && as_root apt-get "${apt_src[@]}" -qq source cpp-httplib) >"$work/log" 2>&1 || true
-  header=$(find "$work/src" -maxdepth 2 -name httplib.h | head -n 1)
-  if [ -z "$header" ] || ! grep -q 'Server::listen_internal() {' "$header"; then
-    cat "$work/log" >&2
-    echo "install-deps: no whole httplib.h in Debian's source package cpp-httplib" >&2
-    exit 1
-  fi
-  as_root mkdir -p "$httplib_dir"
-  as_root cp "$header" "$(dirname "$header")/LICENSE" "$httplib_dir/"
-  as_root rm -rf "$work"
 fi
 
 # The mingw-w64 compiler comes in a win32-thread and a posix-thread flavour; std::thread and

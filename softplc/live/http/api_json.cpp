@@ -32,7 +32,11 @@ Value boolean(bool on) {
 Result<Encoded> from_number(ValueType type, const Json& value, uint32_t ticksPerSecond) {
   if (type == ValueType::Real) {
     const double number = value.get<double>();
-    if (std::fabs(number) > std::numeric_limits<float>::max()) {
+    // A number that rounds to a finite float is that float: the largest float reads as
+    // 3.4028235e+38, a little above its exact value, and must read back. Beyond half a step above
+    // the largest float, rounding would give an infinity.
+    const double limit = std::ldexp(1.0, 128) - std::ldexp(1.0, 103);
+    if (!(std::fabs(number) < limit)) {
       return does_not_fit(type, value, "beyond the range of a float");
     }
     Value real;

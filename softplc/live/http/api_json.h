@@ -24,7 +24,7 @@ using Json = nlohmann::ordered_json;
 Json value_json(ValueType type, std::span<const uint8_t> bytes, uint32_t ticksPerSecond);
 
 // A value from a request, checked against `type`: a JSON boolean for BOOL (or 0, 1), a number
-// for INT and UINT (an integer in range), REAL (any number a float holds) and TIME (a tick
+// for INT and UINT (an integer in range), REAL (any number that rounds to a finite float) and TIME (a tick
 // count), or a string as --set takes it ("TRUE", "16#FF", "nan", "T#1.5s"). A value that does
 // not fit gets a usage error that says why.
 Result<Encoded> value_from_json(ValueType type, const Json& value, uint32_t ticksPerSecond);

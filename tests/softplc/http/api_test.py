@@ -5,14 +5,17 @@ usage: api_test.py SOFTPLC
                                              exit 77, skipped, without that build or Wine)"""
 
 import os
+import select
 import shutil
+import signal
 import socket
+import subprocess
 import sys
 import threading
 import time
 import unittest
 
-from softplc_http import Softplc
+from softplc_http import Softplc, read_answer
 
 EXE = None
 
@@ -70,6 +73,10 @@ class Api(unittest.TestCase):
                          (200, {"name": "ExtIn11", "type": "INT", "direction": "input", "value": -7, "forced": False}))
         self.assertEqual(self.plc.request("PUT", "/api/variables/ExtIn8", {"value": "true"})[1]["value"], True)
         self.assertEqual(self.plc.request("PUT", "/api/variables/ExtIn2", {"value": "16#10"})[1]["value"], 16)
+        # The largest REAL reads as 3.4028235e+38, which is a little above it and still that float.
+        for value in (3.4028235e38, -3.4028235e38, 102.6):
+            self.assertEqual(self.plc.request("PUT", "/api/variables/LagIn", {"value": value})[1]["value"], value)
+            self.assertEqual(self.value("LagIn"), value)
         # The program copies the inputs into its blocks: a ramp enabled from outside starts to run.
         status, enabled = self.plc.request("PUT", "/api/variables/RealRampEnable", {"value": True})
         self.assertEqual((status, enabled["value"]), (200, True))
@@ -101,7 +108,15 @@ class Api(unittest.TestCase):
             ("POST", "/api/variables/ExtIn1", {"value": 1}, {}, 404, "no such resource: POST"),
             ("GET", "/api/stream?rate=0", None, {}, 400, "rate is a whole number of updates per second"),
             ("GET", "/api/stream?vars=ExtIn1,Nope", None, {}, 404, "unknown variable 'Nope'"),
+            ("PUT", "/api/variables/ExtIn1", '{"value": 1}', {"Content-Type": "application/jsonx"}, 415,
+             "Content-Type: application/json"),
             ("GET", "/api/module", None, {"Host": "attacker.example:80"}, 403, "answers requests for 127.0.0.1:"),
+            # Names that a page of another site may point at this machine (DNS rebinding).
+            ("GET", "/api/module", None, {"Host": "127.0.0.1.rebind.attacker.example:80"}, 403, "answers requests"),
+            ("GET", "/api/module", None, {"Host": "127.evil.example"}, 403, "answers requests"),
+            ("GET", "/api/module", None, {"Host": "[::1].evil.example"}, 403, "answers requests"),
+            ("GET", "/api/module", None, {"Host": "127.0.0.256"}, 403, "answers requests"),
+            ("GET", "/api/module", None, {"Host": "localhost.evil.example:80"}, 403, "answers requests"),
         ]
         for method, path, body, headers, status, message in cases:
             with self.subTest(method=method, path=path, body=body):
@@ -162,11 +177,12 @@ class Api(unittest.TestCase):
             stalled.close()
 
     def test_connections_beyond_the_limit_get_503(self):
-        idle = [socket.create_connection(("127.0.0.1", self.plc.port)) for _ in range(16)]
+        idle = [socket.create_connection(("127.0.0.1", self.plc.port)) for _ in range(64)]
         try:
             time.sleep(0.2)
-            status, answer = self.plc.request("GET", "/api/module")
-            self.assertEqual((status, answer), (503, {"error": "too many connections (at most 16 at once)"}))
+            status, headers, answer = self.plc.send_raw(b"GET /api/module HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", timeout=2)
+            self.assertEqual((status, answer), (503, {"error": "too many connections (at most 64 at once)"}))
+            self.assertEqual(headers["retry-after"], "1")
         finally:
             for s in idle:
                 s.close()
@@ -205,7 +221,8 @@ class Access(unittest.TestCase):
                     ({}, 401, "this write needs the token"),
                     ({"Authorization": "Bearer wrong"}, 403, "wrong token"),
                     ({"Authorization": "Basic s3cret"}, 403, "wrong token"),
-                    ({"Authorization": "Bearer s3cret"}, 200, None)]:
+                    ({"Authorization": "Bearer s3cret"}, 200, None),
+                    ({"Authorization": "bearer  s3cret"}, 200, None)]:
                 with self.subTest(headers=headers):
                     got, answer = plc.request(*write, headers)
                     self.assertEqual(got, status, answer)
@@ -226,6 +243,127 @@ class Access(unittest.TestCase):
             self.assertIn("web view: 6 requests (0 writes, 0 forces and releases, 4 refusals), 1 event stream\n", plc.output)
 
 
+class HostileClients(unittest.TestCase):
+    """Clients that break the rules, on raw sockets: each is refused on its own, at once or at its
+    deadline, and nobody else waits for it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.plc = Softplc(EXE).__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.plc.stop()
+        assert "web view: connections: 16 timed out in mid-request\n" in cls.plc.output, cls.plc.output
+
+    def test_requests_refused_before_they_are_whole(self):
+        get = b"GET /api/status HTTP/1.1\r\n"
+        put = b"PUT /api/variables/ExtIn1 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+        chunks = b"".join(b"3e8\r\n" + b" " * 1000 + b"\r\n" for _ in range(8)) + b"0\r\n\r\n"
+        fields = b"".join(b"X-%d: 1\r\n" % i for i in range(101))
+        port = str(self.plc.port).encode()
+        cases = [
+            # what is sent, status, part of the message
+            (get + b"Host: 127.0.0.1\r\nHost: attacker.example\r\n\r\n", 400, "more than one Host"),
+            (get + b"\r\n", 400, "needs a Host header"),
+            (put + b"Content-Length: 12\r\nContent-Length: 13\r\n\r\n" + b'{"value": 1}', 400, "Content-Length"),
+            (put + b"Content-Length: 12\r\nContent-Length: 12\r\n\r\n" + b'{"value": 1}', 400, "Content-Length"),
+            (put + b"Content-Length: -1\r\n\r\n", 400, "Content-Length is not a number"),
+            (put + b"Content-Length: 1e20\r\n\r\n", 400, "Content-Length is not a number"),
+            (put + b"Content-Length: 99999999999999999999999\r\n\r\n", 400, "Content-Length"),
+            (put + b"Transfer-Encoding: gzip\r\n\r\n", 400, "Transfer-Encoding is chunked alone"),
+            (put + b"Transfer-Encoding: chunked\r\n\r\n" + chunks, 413, "larger than 4096 bytes"),
+            (put + b"Content-Length: 5000\r\n\r\n", 413, "larger than 4096 bytes"),
+            (get + b"Host: 127.0.0.1\r\n" + fields + b"\r\n", 431, "more than 100 fields"),
+            (get + b"Host: 127.0.0.1\r\n" + fields * 3, 431, "more than 100 fields"),   # and no end in sight
+            (get + b"Host: 127.0.0.1\r\nX: " + b"a" * 40000 + b"\r\n\r\n", 431, "at most 32 KiB"),
+            (b"GET /" + b"a" * 9000 + b" HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 414, "longer than 8192 bytes"),
+            (b"GET http://127.0.0.1/api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 400, "must be a path"),
+            (b"GET /api/status HTTP/1.1\r\nHost: 127.0.0.1.rebind.attacker.example:" + port + b"\r\n\r\n", 403,
+             "answers requests for 127.0.0.1:"),
+            # What a browser on this machine sends is served, and a chunked body within the limit too.
+            (get + b"Host: 127.0.0.1:" + port + b"\r\n\r\n", 200, None),
+            (get + b"Host: LOCALHOST:" + port + b"\r\n\r\n", 200, None),
+            (get + b"Host: [::1]:" + port + b"\r\n\r\n", 200, None),
+            (get + b"Host: 127.1.2.3\r\n\r\n", 200, None),
+            (b"GET /api/status HTTP/1.0\r\n\r\n", 200, None),
+            (put + b"Transfer-Encoding: chunked\r\n\r\n5\r\n{\"val\r\n8\r\nue\": 12}\r\n0\r\n\r\n", 200, None),
+        ]
+        for data, status, message in cases:
+            with self.subTest(data=data[:90]):
+                got, _, answer = self.plc.send_raw(data)
+                self.assertEqual(got, status, answer)
+                if message:
+                    self.assertIn(message, answer["error"])
+        self.assertEqual(self.plc.get("/api/variables/ExtIn1")["value"], 12)   # only the last write was made
+
+    def test_a_header_flood_gets_431_and_the_process_stays_small(self):
+        before = self.plc.rss_kib()
+        answers = []
+
+        def flood():
+            line = b"X: " + b"a" * 1000 + b"\r\n"
+            answers.append(self.plc.send_raw(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n" + line * 512, timeout=10)[0])
+        floods = [threading.Thread(target=flood) for _ in range(6)]
+        for thread in floods:
+            thread.start()
+        for thread in floods:
+            thread.join(20)
+        self.assertEqual(answers, [431] * 6)
+        self.assertLess(self.plc.rss_kib() - before, 16 * 1024)   # 3 MB sent: none of it kept
+        self.assertEqual(self.plc.request("GET", "/api/status")[0], 200)
+
+    def test_trickling_clients_hold_nobody_up_and_get_408(self):
+        request = b"GET /api/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"
+        tricklers = [socket.create_connection(("127.0.0.1", self.plc.port)) for _ in range(16)]
+        answers = {}
+        try:
+            # One byte a second from each, until it is answered; meanwhile another client is answered
+            # at once (a connection timeout of 2 s, where the tricklers take 5 s).
+            for second in range(10):
+                for trickler in tricklers:
+                    if trickler not in answers:
+                        trickler.send(request[second:second + 1])
+                connection = self.plc.connection(timeout=2)
+                connection.request("GET", "/api/status")
+                self.assertEqual(connection.getresponse().status, 200)
+                connection.close()
+                ready, _, _ = select.select([t for t in tricklers if t not in answers], [], [], 1.0)
+                for trickler in ready:
+                    answers[trickler] = read_answer(trickler)
+                if len(answers) == len(tricklers):
+                    break
+            self.assertEqual(sorted(status for status, _, _ in answers.values()), [408] * 16)
+            self.assertIn("did not arrive whole within 5 s", next(iter(answers.values()))[2]["error"])
+            self.assertLessEqual(second, 7)   # the deadline counts from the first byte, not the last
+        finally:
+            for trickler in tricklers:
+                trickler.close()
+
+
+class Ending(unittest.TestCase):
+    def test_a_second_run_on_the_same_port_is_refused(self):
+        with Softplc(EXE) as first:
+            second = subprocess.run([EXE, "run", "--cycles", "10", "--http", str(first.port)],
+                                    capture_output=True, text=True, timeout=30)
+            self.assertEqual(first.request("GET", "/api/status")[0], 200)
+        self.assertEqual(second.returncode, 1, second.stderr)
+        self.assertIn(f"softplc: --http: cannot listen on 127.0.0.1:{first.port}: Address already in use",
+                      second.stderr)
+
+    def test_sigterm_during_a_trickle_ends_the_run_at_once(self):
+        plc = Softplc(EXE)
+        with socket.create_connection(("127.0.0.1", plc.port)) as trickler:
+            trickler.send(b"GET /api/st")
+            time.sleep(0.3)
+            signalled = time.monotonic()
+            status = plc.stop(signal.SIGTERM, timeout=20)
+            ended = time.monotonic() - signalled
+        self.assertEqual(status, 4, plc.output)
+        self.assertLess(ended, 3.0)   # a trickling client held the run 37 s once
+        self.assertIn("web view: 0 requests", plc.output)
+
+
 class Wine(unittest.TestCase):
     def test_the_windows_build_serves(self):
         with Softplc(EXE, "--set", "IntRampEnable=TRUE", duration="20s") as plc:
@@ -234,6 +372,15 @@ class Wine(unittest.TestCase):
             self.assertTrue(wait_for(lambda: plc.get("/api/variables/Ext1.In1")["value"] == 77))
             self.assertEqual(len(plc.events("/api/stream?vars=IntRampOut&rate=10", count=3)), 3)
             self.assertIn(b"<!DOCTYPE html>", plc.request("GET", "/")[1])
+            # Its sockets: the limits hold, and the port is its own.
+            self.assertEqual(plc.request("GET", "/api/module", headers={"Host": "127.evil.example"})[0], 403)
+            chunks = b"".join(b"3e8\r\n" + b" " * 1000 + b"\r\n" for _ in range(8)) + b"0\r\n\r\n"
+            self.assertEqual(plc.send_raw(b"PUT /api/variables/ExtIn1 HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                          b"Transfer-Encoding: chunked\r\n\r\n" + chunks)[0], 413)
+            second = subprocess.run([*EXE, "run", "--cycles", "10", "--http", str(plc.port)],
+                                    capture_output=True, text=True, timeout=60)
+            self.assertEqual(second.returncode, 1, second.stderr)
+            self.assertIn(f"--http: cannot listen on 127.0.0.1:{plc.port}: Address already in use", second.stderr)
 
 
 def windows_build(folder):
@@ -256,5 +403,5 @@ if __name__ == "__main__":
         sys.argv[1:] = ["Wine"]
     else:
         EXE = sys.argv.pop(1)
-        sys.argv[1:] = sys.argv[1:] or ["Api", "Access"]
+        sys.argv[1:] = sys.argv[1:] or ["Api", "Access", "HostileClients", "Ending"]
     unittest.main(verbosity=2)

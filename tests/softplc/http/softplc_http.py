@@ -4,6 +4,7 @@ live_run.LiveRun, talked to with the standard library's HTTP client."""
 import http.client
 import json
 import os
+import socket
 import sys
 import time
 
@@ -40,6 +41,22 @@ class Softplc(LiveRun):
         finally:
             connection.close()
 
+    def send_raw(self, data, timeout=5):
+        """(status, headers, answer as JSON) of the bytes `data` sent as they are on a new
+        connection; its end of sending is shut once they are sent."""
+        with socket.create_connection(("127.0.0.1", self.port), timeout=timeout) as sock:
+            try:
+                sock.sendall(data)
+                sock.shutdown(socket.SHUT_WR)
+            except OSError:   # refused before it was all sent: the answer is there all the same
+                pass
+            return read_answer(sock)
+
+    def rss_kib(self):
+        """The process's resident memory."""
+        with open(f"/proc/{self.process.pid}/status") as status:
+            return next(int(line.split()[1]) for line in status if line.startswith("VmRSS:"))
+
     def get(self, path):
         status, answer = self.request("GET", path)
         if status != 200:
@@ -67,3 +84,22 @@ class Softplc(LiveRun):
             return events
         finally:
             connection.close()
+
+
+def read_answer(sock):
+    """(status, headers with lower-case names, body as JSON) of one answer read from `sock`."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = sock.recv(65536)
+        if not chunk:
+            raise AssertionError(f"the connection ended before an answer: {data!r}")
+        data += chunk
+    head, body = data.split(b"\r\n\r\n", 1)
+    lines = head.decode().split("\r\n")
+    headers = dict((name.lower(), value.strip()) for name, value in (line.split(":", 1) for line in lines[1:]))
+    while len(body) < int(headers.get("content-length", 0)):
+        chunk = sock.recv(65536)
+        if not chunk:
+            break
+        body += chunk
+    return int(lines[0].split()[1]), headers, json.loads(body) if body else None

@@ -88,7 +88,7 @@ class ModbusServer(unittest.TestCase):
         # What the tests above did, as the report at the end counts it.
         assert status == 4, err
         assert "forced: LagOut = 42.5" in out, out
-        assert "modbus: 6 exceptions (1 illegal function, 4 illegal data address, 1 illegal data value)" in out, out
+        assert "modbus: 7 exceptions (2 illegal function, 4 illegal data address, 1 illegal data value)" in out, out
         assert "modbus: connections: 3 closed on a malformed frame, 1 cut off in mid-request" in out, out
 
     def wait_for(self, read, condition, seconds=5.0):
@@ -141,6 +141,9 @@ class ModbusServer(unittest.TestCase):
             self.assertEqual(sock.recv(100), struct.pack(">HHHBBB", 7, 0, 3, 1, 0xAB, 1))
             sock.sendall(frame(8, bytes([0x04, 0, 2, 0, 1])))   # the stream is still in step
             self.assertEqual(sock.recv(100)[:9], struct.pack(">HHHBBB", 8, 0, 5, 1, 0x04, 2))
+            # A function code with the exception bit set already keeps it in the exception reply.
+            sock.sendall(frame(9, bytes([0x80]), unit=7))
+            self.assertEqual(sock.recv(100), struct.pack(">HHHBBB", 9, 0, 3, 7, 0x80, 1))
 
     def test_bad_frames_and_vanishing_clients_leave_the_server_serving(self):
         before = self.plc.resources()
