@@ -5,7 +5,7 @@
 #include "softplc/cli/run_options.h"
 #include "softplc/live/modbus/modbus_channel.h"
 #include "softplc/symbols/symbol_file.h"
-#include "softplc/target/plc.h"
+#include "softplc/plc/plc.h"
 #include "softplc/util/text.h"
 
 namespace softplc {

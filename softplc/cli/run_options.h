@@ -16,7 +16,7 @@
 #include "softplc/live/http/http_channel.h"
 #include "softplc/live/modbus/modbus_channel.h"
 #include "softplc/observe/change_schedule.h"
-#include "softplc/target/plc.h"
+#include "softplc/plc/plc.h"
 #include "softplc/util/values.h"
 
 namespace softplc {

@@ -1,6 +1,6 @@
 #include "softplc/engine/change_outcome.h"
 
-#include "softplc/target/plc.h"
+#include "softplc/plc/plc.h"
 
 namespace softplc {
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "softplc/engine/change_outcome.h"
-#include "softplc/target/online_change.h"
+#include "softplc/plc/online_change.h"
 
 namespace softplc {
 

@@ -5,7 +5,7 @@
 
 #include "kxrt.h"
 #include "softplc/symbols/variable_spec.h"
-#include "softplc/target/online_change.h"
+#include "softplc/plc/online_change.h"
 
 namespace softplc {
 

@@ -19,7 +19,7 @@
 #include "softplc/engine/interrupt.h"
 #include "softplc/engine/observer.h"
 #include "softplc/engine/pacer.h"
-#include "softplc/target/plc.h"
+#include "softplc/plc/plc.h"
 
 namespace softplc {
 

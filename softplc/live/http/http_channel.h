@@ -7,7 +7,7 @@
 #include "softplc/live/channel.h"
 #include "softplc/live/exchange.h"
 #include "softplc/live/status.h"
-#include "softplc/target/plc.h"
+#include "softplc/plc/plc.h"
 
 namespace softplc {
 

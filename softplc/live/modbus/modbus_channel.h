@@ -11,7 +11,7 @@
 #include "softplc/live/exchange.h"
 #include "softplc/live/modbus/register_map.h"
 #include "softplc/live/status.h"
-#include "softplc/target/plc.h"
+#include "softplc/plc/plc.h"
 
 namespace softplc {
 

@@ -1,4 +1,4 @@
-#include "softplc/target/online_change.h"
+#include "softplc/plc/online_change.h"
 
 #include <cstdio>
 #include <vector>

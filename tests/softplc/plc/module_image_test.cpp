@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "softplc/target/module_image.h"
+#include "softplc/plc/module_image.h"
 
 namespace softplc {
 namespace {

@@ -1,4 +1,4 @@
-#include "softplc/target/plc.h"
+#include "softplc/plc/plc.h"
 
 #include <cstdio>
 

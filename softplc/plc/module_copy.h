@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "softplc/target/module_image.h"
+#include "softplc/plc/module_image.h"
 #include "softplc/util/files.h"
 #include "softplc/util/result.h"
 

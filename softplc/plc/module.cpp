@@ -1,4 +1,4 @@
-#include "softplc/target/module.h"
+#include "softplc/plc/module.h"
 
 #include <cstring>
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "softplc/target/plc.h"
+#include "softplc/plc/plc.h"
 
 namespace softplc {
 

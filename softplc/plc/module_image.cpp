@@ -1,4 +1,4 @@
-#include "softplc/target/module_image.h"
+#include "softplc/plc/module_image.h"
 
 #include <algorithm>
 #include <optional>

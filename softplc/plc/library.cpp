@@ -1,8 +1,8 @@
-#include "softplc/target/library.h"
+#include "softplc/plc/library.h"
 
 #include <utility>
 
-#include "softplc/target/module_copy.h"
+#include "softplc/plc/module_copy.h"
 
 #if defined(_WIN32)
 #include <windows.h>

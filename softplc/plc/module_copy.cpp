@@ -1,4 +1,4 @@
-#include "softplc/target/module_copy.h"
+#include "softplc/plc/module_copy.h"
 
 #include <cerrno>
 #include <mutex>

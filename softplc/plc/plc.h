@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "softplc/symbols/symbol_table.h"
-#include "softplc/target/module.h"
+#include "softplc/plc/module.h"
 #include "softplc/util/values.h"
 
 namespace softplc {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "abi/export_table.h"
-#include "softplc/target/library.h"
-#include "softplc/target/module_copy.h"
+#include "softplc/plc/library.h"
+#include "softplc/plc/module_copy.h"
 
 namespace softplc {
 
