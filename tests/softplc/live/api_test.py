@@ -392,6 +392,8 @@ class Wine(unittest.TestCase):
             self.assertTrue(wait_for(lambda: plc.get("/api/variables/Ext1.In1")["value"] == 77))
             self.assertEqual(len(plc.events("/api/stream?vars=IntRampOut&rate=10", count=3)), 3)
             self.assertIn(b"<!DOCTYPE html>", plc.request("GET", "/")[1])
+            listing = plc.get("/api/listing")   # the listing's text read beside softplc.exe, CRLF or not
+            self.assertEqual((len(listing["text"]), listing["text"][191]), (358, "    StartReal := INT_TO_REAL(Start);"))
             # Its sockets: the limits hold, and the port is its own.
             self.assertEqual(plc.request("GET", "/api/module", headers={"Host": "127.evil.example"})[0], 403)
             chunks = b"".join(b"3e8\r\n" + b" " * 1000 + b"\r\n" for _ in range(8)) + b"0\r\n\r\n"
