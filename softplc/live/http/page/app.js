@@ -244,7 +244,7 @@ function showHeld(held) {
   if (held) {
     const where = held.line ? `${held.block}${held.instance ? ' ' + held.instance : ''}, line ${held.line}: ${held.statement}`
       : held.event;
-    $('held-text').textContent = `Held at a breakpoint in cycle ${held.cycle}: ${where}`;
+    $('held-text').textContent = `Held by the debugger in cycle ${held.cycle}: ${where}`;
     $('held-link').href = '#program/' + encodeURIComponent(held.instance || held.block);
     $('held-link').hidden = !held.line;
   }
