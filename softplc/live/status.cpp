@@ -15,6 +15,18 @@ int64_t steady_ns() {
 
 }  // namespace
 
+HeldAt held_at(const SourceMap& map, const SourceLocation* where, bool exitHook, uint64_t cycle, std::string event) {
+  HeldAt at;
+  at.cycle = cycle;
+  at.event = std::move(event);
+  if (where == nullptr) return at;
+  at.line = exitHook ? where->exit_line() : where->line();
+  at.block = where->block->name;
+  at.instance = std::string(where->instance);
+  if (map.listing() != nullptr) at.statement = map.listing()->statement_at(at.line);
+  return at;
+}
+
 RunStatus::RunStatus(Engine& engine, const ErrorTally& errors, const StatsObserver& stats)
     : errors_(errors), stats_(stats) {
   report_.realtime = engine.realtime();
@@ -57,6 +69,24 @@ void RunStatus::refresh(Engine& engine) {
 StatusReport RunStatus::report() const {
   std::lock_guard lock(mutex_);
   return report_;
+}
+
+void RunStatus::hold(HeldAt at) {
+  std::lock_guard lock(mutex_);
+  report_.held = std::move(at);
+  heldVersion_.fetch_add(1, std::memory_order_release);
+}
+
+void RunStatus::resume() {
+  std::lock_guard lock(mutex_);
+  if (!report_.held) return;
+  report_.held.reset();
+  heldVersion_.fetch_add(1, std::memory_order_release);
+}
+
+std::optional<HeldAt> RunStatus::held() const {
+  std::lock_guard lock(mutex_);
+  return report_.held;
 }
 
 }  // namespace softplc

@@ -1,8 +1,10 @@
 // What the live channels report of the run besides the data: the module, the clock, the cycle
 // statistics and the errors recorded, copied at most ten times a second (and at the end) into a
-// report that channel threads may read at any time.
+// report that channel threads may read at any time; and where a debugger holds the cycle, set the
+// moment it stops and cleared the moment it lets the cycle go on.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -13,8 +15,24 @@
 #include "softplc/observe/cycle_stats.h"
 #include "softplc/observe/error_tally.h"
 #include "softplc/observe/statistics.h"
+#include "softplc/symbols/source_map.h"
 
 namespace softplc {
+
+// Where the cycle is held at a debugger's stop: the statement of the listing that the stopping event
+// lands on.
+struct HeldAt {
+  uint64_t cycle = 0;       // the cycle that is held
+  uint32_t line = 0;        // the listing's line; 0 when the event lands on no statement
+  std::string block;        // the unit whose body holds the statement ("Ramp_Int")
+  std::string instance;     // the instance it runs in ("IntRamp"); "" in the program
+  std::string statement;    // the statement on one line
+  std::string event;        // the event as the debugger names it ("enter(1) 20 INT_TO_REAL at ...")
+};
+
+// The held place of an event of kind 1 or 6 (its line) or of the ExitHook that closes it (its exit
+// line), as `map` finds it; `where` null: an event with no statement (line 0, no block).
+HeldAt held_at(const SourceMap& map, const SourceLocation* where, bool exitHook, uint64_t cycle, std::string event);
 
 struct StatusReport {
   // The module and the run.
@@ -37,6 +55,7 @@ struct StatusReport {
     int64_t firstTimeNs = 0;
   };
   std::vector<ErrorEntry> errors;
+  std::optional<HeldAt> held;   // none while the cycles run
 };
 
 class RunStatus : public CycleObserver {
@@ -50,12 +69,21 @@ class RunStatus : public CycleObserver {
 
   StatusReport report() const;
 
+  // The debugger, from the cycle's thread: the cycle is held at `at` until resume(). Channel threads
+  // see both at once.
+  void hold(HeldAt at);
+  void resume();
+  std::optional<HeldAt> held() const;
+  // Changes at every hold and resume: a channel that waits for cycles sees a stop without one.
+  uint64_t held_version() const { return heldVersion_.load(std::memory_order_acquire); }
+
  private:
   const ErrorTally& errors_;
   const StatsObserver& stats_;
   int64_t nextRefresh_ = 0;
   mutable std::mutex mutex_;
   StatusReport report_;
+  std::atomic<uint64_t> heldVersion_{0};
 };
 
 }  // namespace softplc

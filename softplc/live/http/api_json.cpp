@@ -177,6 +177,49 @@ Json module_json(const StatusReport& report, const Snapshot& snapshot) {
           {"period", format_time(report.periodNs, 1'000'000'000)}};
 }
 
+Json held_json(const std::optional<HeldAt>& held) {
+  if (!held) return nullptr;
+  return {{"cycle", held->cycle},     {"line", held->line},           {"block", held->block},
+          {"instance", held->instance}, {"statement", held->statement}, {"event", held->event}};
+}
+
+Json listing_json(const Symbols& symbols, const Listing& listing) {
+  Json blocks = Json::array();
+  for (const ListingBlock& block : listing.blocks) {
+    Json instances = Json::array();
+    for (const ListingInstance& instance : instances_of(symbols, block.typeId)) {
+      instances.push_back({{"name", instance.name}, {"offset", instance.offset}});
+    }
+    blocks.push_back({{"name", block.name},
+                      {"typeId", block.typeId},
+                      {"line", block.line},
+                      {"endLine", block.endLine},
+                      {"instances", std::move(instances)}});
+  }
+  Json steps = Json::array();
+  for (const ListingStep& step : listing.steps) {
+    Json kinds = Json::array();
+    if (step.step) kinds.push_back(1);
+    if (step.entry) kinds.push_back(6);
+    steps.push_back({{"line", step.line},
+                     {"column", step.column},
+                     {"endLine", step.endLine},
+                     {"endColumn", step.endColumn},
+                     {"block", step.block},
+                     {"kinds", std::move(kinds)}});
+  }
+  Json answer = {{"file", listing.file}, {"lines", listing.lineCount}};
+  if (listing.has_text()) {
+    answer["text"] = listing.text;
+  } else {
+    answer["text"] = nullptr;
+    answer["note"] = listing.note;
+  }
+  answer["blocks"] = std::move(blocks);
+  answer["steps"] = std::move(steps);
+  return answer;
+}
+
 Json status_json(const StatusReport& report, const Snapshot& snapshot, const std::vector<Force>& forces,
                  bool running) {
   Json statistics = {{"execution", summary_json(report.execution)},
@@ -199,6 +242,8 @@ Json status_json(const StatusReport& report, const Snapshot& snapshot, const std
                       {"value", value_json(force.variable.type, force.value.view(), snapshot.ticksPerSecond)}});
   }
   return {{"running", running},
+          {"codeVersion", report.module.codeVersion},
+          {"held", held_json(report.held)},
           {"cycles", snapshot.cycles},
           {"time", seconds(snapshot.timeNs)},
           {"statistics", std::move(statistics)},

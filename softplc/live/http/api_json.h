@@ -42,6 +42,12 @@ Json variable_json(const Snapshot& snapshot, const Variable& variable, const std
 Status check_writable(const Variable& variable, const Symbols* symbols);
 
 Json module_json(const StatusReport& report, const Snapshot& snapshot);
+// Where a debugger holds the cycle: {"cycle", "line", "block", "instance", "statement", "event"}, or
+// null while the cycles run.
+Json held_json(const std::optional<HeldAt>& held);
+// The program's listing for the program view: its file, its text (null, with the reason in "note",
+// when the file could not be read), its units with their instances, and its statements.
+Json listing_json(const Symbols& symbols, const Listing& listing);
 Json status_json(const StatusReport& report, const Snapshot& snapshot, const std::vector<Force>& forces,
                  bool running);
 

@@ -58,6 +58,7 @@ struct WebApi::StreamState {
   const Symbols* resolvedFor = nullptr;
   Clock::duration interval{};
   uint64_t lastCycles = 0;
+  uint64_t heldVersion = 0;
   bool first = true;
   Clock::time_point nextSend{};
   Clock::time_point lastWrite{};
@@ -100,6 +101,7 @@ ApiAnswer WebApi::answer(const HttpRequest& request, const StreamWriter& stream)
       {"DELETE", "/api/forces/", true, true, &WebApi::delete_force},
       {"POST", "/api/online-change", false, true, &WebApi::post_online_change},
       {"GET", "/api/status", false, false, &WebApi::get_status},
+      {"GET", "/api/listing", false, false, &WebApi::get_listing},
   };
   std::string_view method = request.method;
   if (method == "HEAD") method = "GET";   // answered as GET, without the body
@@ -188,6 +190,16 @@ HttpResponse WebApi::get_variable(const HttpRequest&, const std::string& name) {
 
 HttpResponse WebApi::get_status(const HttpRequest&, const std::string&) {
   return json_response(200, status_json(status_.report(), *exchange_.latest(), exchange_.forces(), !exchange_.ended()));
+}
+
+HttpResponse WebApi::get_listing(const HttpRequest&, const std::string&) {
+  const auto snapshot = exchange_.latest();
+  const Symbols* symbols = snapshot->symbols.get();
+  if (symbols == nullptr) {
+    return error_response(404, "no listing: " + (symbolsNote_.empty() ? "the module has no symbol file" : symbolsNote_));
+  }
+  if (!symbols->listing) return error_response(404, "no listing: the symbol file " + symbols->file + " maps none");
+  return json_response(200, listing_json(*symbols, *symbols->listing));
 }
 
 HttpResponse WebApi::get_page(const HttpRequest& request, const std::string&) {
@@ -349,8 +361,11 @@ bool WebApi::run_stream(StreamState& state, const StreamWriter& stream) {
     std::this_thread::sleep_for(std::min<Clock::duration>(state.nextSend - now, kPoll));
     return true;
   }
-  const auto snapshot = state.first ? exchange_.latest() : exchange_.wait_after(state.lastCycles, kPoll);
-  if (!state.first && snapshot->cycles <= state.lastCycles) {
+  // A debugger's stop or resume is news without a new cycle.
+  const uint64_t heldVersion = status_.held_version();
+  const auto snapshot = state.first || heldVersion != state.heldVersion ? exchange_.latest()
+                                                                        : exchange_.wait_after(state.lastCycles, kPoll);
+  if (!state.first && snapshot->cycles <= state.lastCycles && heldVersion == state.heldVersion) {
     if (now - state.lastWrite < kStreamKeepAlive) return true;
     state.lastWrite = now;
     return stream(event_stream_piece(": keep-alive\n\n", state.version));
@@ -367,10 +382,12 @@ bool WebApi::run_stream(StreamState& state, const StreamWriter& stream) {
   const Json event = {{"cycles", snapshot->cycles},
                       {"time", static_cast<double>(snapshot->timeNs) / 1e9},
                       {"values", std::move(values)},
-                      {"forced", std::move(forced)}};
+                      {"forced", std::move(forced)},
+                      {"held", held_json(status_.held())}};
   const std::string text = "data: " + event.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n\n";
   state.first = false;
   state.lastCycles = snapshot->cycles;
+  state.heldVersion = heldVersion;
   state.nextSend = now + state.interval;
   state.lastWrite = now;
   return stream(event_stream_piece(text, state.version));

@@ -68,6 +68,7 @@ class WebApi {
   HttpResponse get_variables(const HttpRequest& request, const std::string& rest);
   HttpResponse get_variable(const HttpRequest& request, const std::string& name);
   HttpResponse get_status(const HttpRequest& request, const std::string& rest);
+  HttpResponse get_listing(const HttpRequest& request, const std::string& rest);
   HttpResponse get_page(const HttpRequest& request, const std::string& rest);
   HttpResponse put_variable(const HttpRequest& request, const std::string& name);
   HttpResponse put_force(const HttpRequest& request, const std::string& name);

@@ -84,6 +84,23 @@ class Api(unittest.TestCase):
         self.assertTrue(wait_for(lambda: self.value("Ext1.In11") == -7), "Ext1.In11 did not follow ExtIn11")
         self.assertEqual(self.value("Ext1.In2"), 16)
 
+    def test_listing_and_held(self):
+        listing = self.plc.get("/api/listing")
+        self.assertEqual((listing["file"], listing["lines"], len(listing["text"])), ("CCodePublic.st", 358, 358))
+        self.assertEqual(listing["text"][191], "    StartReal := INT_TO_REAL(Start);")
+        blocks = {block["name"]: (block["typeId"], block["line"], block["endLine"], block["instances"])
+                  for block in listing["blocks"]}
+        self.assertEqual(list(blocks), ["Program_Control", "Lag_PT1", "Ramp_Int", "Ramp_Real", "Blink_Pulse", "Ext_Block"])
+        self.assertEqual(blocks["Program_Control"], (3, 5, 70, [{"name": "", "offset": 0}]))
+        self.assertEqual(blocks["Ramp_Int"], (14, 143, 224, [{"name": "IntRamp", "offset": 260}]))
+        for step in [{"line": 192, "column": 5, "endLine": 192, "endColumn": 36, "block": 14, "kinds": [1, 6]},
+                     {"line": 47, "column": 5, "endLine": 47, "endColumn": 28, "block": 3, "kinds": []}]:
+            self.assertIn(step, listing["steps"])
+        # Nothing holds the cycles of a run.
+        status = self.plc.get("/api/status")
+        self.assertEqual((status["held"], status["codeVersion"]), (None, "2010-07-28 15:10:27"))
+        self.assertIsNone(self.plc.events("/api/stream?vars=ExtIn1", count=1)[0][1]["held"])
+
     def test_refused_requests(self):
         json = {"Content-Type": "application/json"}
         cases = [
@@ -200,6 +217,9 @@ class OnlineChange(unittest.TestCase):
             self.assertEqual((change["from"], change["to"], change["toLayout"]),
                              ("CCodePublic", "CCodePublic_next", "0x4C5080DF"))
             self.assertEqual(plc.get("/api/module")["name"], "CCodePublic_next")
+            # The program view reads the new module's listing; the status says that the module changed.
+            self.assertEqual(plc.get("/api/listing")["file"], "CCodePublic_next.st")
+            self.assertEqual(plc.get("/api/status")["codeVersion"], change["codeVersion"])
             # The ramp goes on from where it was.
             self.assertGreater(plc.get("/api/variables/RealRampOut")["value"], 0.2)
             for body, status, message in [
@@ -372,6 +392,8 @@ class Wine(unittest.TestCase):
             self.assertTrue(wait_for(lambda: plc.get("/api/variables/Ext1.In1")["value"] == 77))
             self.assertEqual(len(plc.events("/api/stream?vars=IntRampOut&rate=10", count=3)), 3)
             self.assertIn(b"<!DOCTYPE html>", plc.request("GET", "/")[1])
+            listing = plc.get("/api/listing")   # the listing's text read beside softplc.exe, CRLF or not
+            self.assertEqual((len(listing["text"]), listing["text"][191]), (358, "    StartReal := INT_TO_REAL(Start);"))
             # Its sockets: the limits hold, and the port is its own.
             self.assertEqual(plc.request("GET", "/api/module", headers={"Host": "127.evil.example"})[0], 403)
             chunks = b"".join(b"3e8\r\n" + b" " * 1000 + b"\r\n" for _ in range(8)) + b"0\r\n\r\n"

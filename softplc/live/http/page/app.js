@@ -1,6 +1,7 @@
-// The web view: the variable table with live values, writing and forcing, a trend of the ticked
-// variables, the cycle statistics, the errors and the forces. Plain script, no build step; the
-// chart is drawn by dygraphs (lib/).
+// The web view: the variable table with live values, writing and forcing, the program view
+// (program.js), a trend of the ticked variables, the cycle statistics, the errors, the forces and
+// where a debugger holds the cycle. Plain script, no build step; the chart is drawn by dygraphs
+// (lib/).
 'use strict';
 
 const TABLE_RATE = 5;        // table updates per second
@@ -19,6 +20,10 @@ const view = {
   drawPending: false,
   statusTimer: null,
   ended: false,
+  tab: 'variables',          // the pane shown: 'variables' or 'program'
+  held: null,                // where a debugger holds the cycle, or null
+  heldKey: '',
+  codeVersion: null,         // of the module that runs: another one means an online change
 };
 
 const $ = (id) => document.getElementById(id);
@@ -127,22 +132,26 @@ function filter() {
   $('count').textContent = `${shown} of ${view.rows.size} shown`;
 }
 
-async function act(row, action) {
-  const name = row.variable.name;
+// Writes ('set'), forces or releases a variable, from the table or the program view alike: the
+// variable as it is afterwards, or null when it was refused (the message says why).
+async function act(name, action, entry) {
   const path = (action === 'set' ? '/api/variables/' : '/api/forces/') + encodeURIComponent(name);
-  const entry = row.entry.value.trim();
   if (action !== 'release' && entry === '') {
     show(`${name}: type a value first`, 'error');
-    return;
+    return null;
   }
   try {
     // The value goes as text: the server reads it as the command line's --set does.
     const after = action === 'release' ? await api('DELETE', path) : await api('PUT', path, { value: entry });
-    update(row, after.value, after.forced);
+    const row = view.rows.get(after.name);
+    if (row) update(row, after.value, after.forced);
+    programValue(after.name, after.value, after.forced);
     show(action === 'release' ? `${name} released` :
       `${name} ${action === 'set' ? 'written' : 'forced'}: ${text(after.value)}`, 'ok');
+    return after;
   } catch (failure) {
     show(`${name}: ${failure.message}`, 'error');
+    return null;
   }
 }
 
@@ -151,14 +160,14 @@ function onTableClick(event) {
   const tr = event.target.closest('tr');
   if (!tr || !view.rows.has(tr.dataset.name)) return;
   const row = view.rows.get(tr.dataset.name);
-  if (button) act(row, button.className);
+  if (button) act(row.variable.name, button.className, row.entry.value.trim());
   else if (event.target.classList.contains('pick')) pickTrend();
 }
 
 function onTableKey(event) {
   if (event.key !== 'Enter' || !event.target.classList.contains('entry')) return;
   const row = view.rows.get(event.target.closest('tr').dataset.name);
-  act(row, row.variable.direction === 'input' ? 'set' : 'force');
+  act(row.variable.name, row.variable.direction === 'input' ? 'set' : 'force', row.entry.value.trim());
 }
 
 // ---- the streams ----
@@ -172,8 +181,14 @@ function openStream(query, onUpdate) {
   return stream;
 }
 
-function openTableStream() {
+function closeTableStream() {
   if (view.tableStream) view.tableStream.close();
+  view.tableStream = null;
+}
+
+function openTableStream() {
+  closeTableStream();
+  if (view.tab !== 'variables' || view.ended) return;
   const query = $('all').checked ? 'all=1' : '';
   view.tableStream = openStream(`${query}&rate=${TABLE_RATE}`, (update) => {
     const forced = new Set(update.forced);
@@ -181,8 +196,14 @@ function openTableStream() {
       const row = view.rows.get(name);
       if (row) updateLater(row, value, forced.has(name));
     }
-    $('run').textContent = `cycle ${update.cycles}, t = ${update.time.toFixed(2)} s`;
+    showUpdate(update);
   });
+}
+
+// What every update of the table's or the program's stream says of the run.
+function showUpdate(update) {
+  $('run').textContent = `cycle ${update.cycles}, t = ${update.time.toFixed(2)} s`;
+  showHeld(update.held);
 }
 
 // Table updates wait for the next frame, so a hidden tab costs nothing.
@@ -199,19 +220,88 @@ function updateLater(row, value, forced) {
 }
 
 function setConnection(state) {
+  if (state === 'live' && view.held) state = 'held';
   const element = $('connection');
-  element.textContent = { live: 'live', lost: 'connection lost', ended: 'run ended' }[state] || state;
+  element.textContent = { live: 'live', lost: 'connection lost', ended: 'run ended', held: 'held' }[state] || state;
   element.className = 'state ' + state;
 }
 
 function runEnded() {
   view.ended = true;
   setConnection('ended');
-  for (const stream of [view.tableStream, view.trendStream]) if (stream) stream.close();
+  for (const stream of [view.tableStream, view.trendStream, program.stream]) if (stream) stream.close();
   clearInterval(view.statusTimer);
 }
 
+// ---- held by a breakpoint ----
+
+function showHeld(held) {
+  const key = held ? JSON.stringify(held) : '';
+  if (key === view.heldKey) return;
+  view.heldKey = key;
+  view.held = held || null;
+  $('held').hidden = !held;
+  if (held) {
+    const where = held.line ? `${held.block}${held.instance ? ' ' + held.instance : ''}, line ${held.line}: ${held.statement}`
+      : held.event;
+    $('held-text').textContent = `Held by the debugger in cycle ${held.cycle}: ${where}`;
+    $('held-link').href = '#program/' + encodeURIComponent(held.instance || held.block);
+    $('held-link').hidden = !held.line;
+  }
+  if (!view.ended) setConnection('live');
+  programHeld(held);
+}
+
+// ---- the panes ----
+
+// The location's hash names the pane: "#program/IntRamp" shows the program view on an instance.
+function route() {
+  const hash = decodeURIComponent(location.hash.slice(1));
+  const tab = hash === 'program' || hash.startsWith('program/') ? 'program' : 'variables';
+  if (tab !== view.tab) {
+    view.tab = tab;
+    $('table-pane').hidden = tab !== 'variables';
+    $('program-pane').hidden = tab !== 'program';
+    for (const link of document.querySelectorAll('#tabs a')) link.classList.toggle('active', link.dataset.tab === tab);
+    // Only the pane shown has a stream of values.
+    if (tab === 'variables') {
+      closeProgramStream();
+      openTableStream();
+    } else {
+      closeTableStream();
+    }
+  }
+  if (tab === 'program') programShow(hash.slice('program/'.length)).catch((failure) => show(failure.message, 'error'));
+}
+
 // ---- the trend ----
+
+// Labels that tell the ticks apart: as many decimals as the step between two ticks needs (two
+// decimals, the chart's own, read "100" at every tick of a signal that wobbles around 100 by 0.0001).
+function tickLabels(values) {
+  let step = Infinity;
+  for (let i = 1; i < values.length; i++) {
+    const difference = Math.abs(values[i] - values[i - 1]);
+    if (difference > 0 && difference < step) step = difference;
+  }
+  if (!Number.isFinite(step)) return values.map((value) => String(value));
+  const largest = Math.max(...values.map(Math.abs));
+  // A tick a rounding error off zero is zero (not "-0.00000" or "1.4e-17").
+  const rounded = values.map((value) => (Math.abs(value) < step / 1e6 ? 0 : value));
+  if (largest >= 1e9 || largest < 1e-4) {
+    const significant = Math.min(15, Math.max(1, Math.floor(Math.log10(largest)) - Math.floor(Math.log10(step)) + 1));
+    return rounded.map((value) => (value === 0 ? '0' : value.toExponential(significant - 1)));
+  }
+  const decimals = Math.min(12, Math.max(0, Math.ceil(-Math.log10(step) - 1e-9)));
+  return rounded.map((value) => value.toFixed(decimals));
+}
+
+function distinctTicks(a, b, pixels, opts, dygraph, vals) {
+  const ticks = Dygraph.numericTicks(a, b, pixels, opts, dygraph, vals);
+  const labels = tickLabels(ticks.map((tick) => tick.v));
+  ticks.forEach((tick, i) => { tick.label = labels[i]; });
+  return ticks;
+}
 
 function pickTrend() {
   view.trendNames = [...view.rows.values()].filter((row) => row.pick.checked).map((row) => row.variable.name);
@@ -260,6 +350,8 @@ function drawTrend(names) {
       labelsSeparateLines: false,
       connectSeparatedPoints: false,
       animatedZooms: false,
+      // The legend shows a value whole, as the table does.
+      axes: { y: { ticker: distinctTicks, valueFormatter: (value) => String(value) } },
     });
   });
 }
@@ -297,7 +389,21 @@ async function refreshStatus() {
   list($('errors'), status.errors.map((e) =>
     `error ${e.code} (${escape(e.meaning)}) in ${e.cycles} cycle${e.cycles === 1 ? '' : 's'}, first in cycle ${e.firstCycle} at t = ${e.firstTime} s`));
   list($('forces'), status.forces.map((f) => `${escape(f.name)} = ${escape(text(f.value))}`));
+  showHeld(status.held);
+  if (view.codeVersion !== null && status.codeVersion !== view.codeVersion) {
+    moduleChanged().catch((failure) => show(failure.message, 'error'));
+  }
+  view.codeVersion = status.codeVersion;
   if (!status.running) runEnded();
+}
+
+// An online change brought another module: its names and its listing.
+async function moduleChanged() {
+  view.module = await api('GET', '/api/module');
+  showModule();
+  programReset();
+  await loadVariables();
+  if (view.tab === 'program') route();
 }
 
 function list(element, items) {
@@ -311,6 +417,11 @@ async function loadVariables() {
   openTableStream();
 }
 
+function showModule() {
+  document.title = `softplc: ${view.module.name}`;
+  $('module').textContent = `${view.module.name} (${view.module.codeVersion})`;
+}
+
 async function start() {
   const body = document.querySelector('#variables tbody');
   body.addEventListener('click', onTableClick);
@@ -319,8 +430,7 @@ async function start() {
   $('all').addEventListener('change', () => loadVariables().catch((failure) => show(failure.message, 'error')));
   try {
     view.module = await api('GET', '/api/module');
-    document.title = `softplc: ${view.module.name}`;
-    $('module').textContent = `${view.module.name} (${view.module.codeVersion})`;
+    showModule();
     $('token-box').hidden = !view.module.access.tokenRequired;
     if (view.module.access.readOnly) document.body.classList.add('read-only');
     await loadVariables();
@@ -331,6 +441,9 @@ async function start() {
       .map((row) => row.variable.name);
     for (const name of view.trendNames) view.rows.get(name).pick.checked = true;
     restartTrend();
+    programStart();
+    window.addEventListener('hashchange', route);
+    route();
     refreshStatus();
     view.statusTimer = setInterval(refreshStatus, STATUS_EVERY_MS);
   } catch (failure) {
