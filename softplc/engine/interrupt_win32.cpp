@@ -1,5 +1,5 @@
 // The signals that end a run on Windows: the C runtime's SIGINT (Ctrl-C), SIGBREAK (Ctrl-Break)
-// and SIGTERM. A read that waits for input is not ended by them.
+// and SIGTERM.
 #include <csignal>
 #include <iterator>
 
@@ -17,6 +17,7 @@ Handler gPrevious[std::size(kSignals)];
 
 }  // namespace
 
+// The C runtime's signal() has no flags: `endBlockingReads` asks nothing more here.
 void detail::take_signals(bool) {
   for (std::size_t i = 0; i < std::size(kSignals); ++i) gPrevious[i] = std::signal(kSignals[i], &on_signal);
 }
