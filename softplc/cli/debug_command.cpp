@@ -6,6 +6,7 @@
 #include "softplc/cli/run_options.h"
 #include "softplc/debug/session.h"
 #include "softplc/util/files.h"
+#include "softplc/util/platform.h"
 
 namespace softplc {
 

@@ -3,12 +3,6 @@
 #include <cstdio>
 #include <sstream>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "kxrt.h"
 #include "softplc/debug/session_impl.h"
 #include "softplc/engine/interrupt.h"
@@ -29,14 +23,6 @@ std::string event_text(int32_t kind, const Place& place) {
 }
 
 }  // namespace
-
-bool stdin_is_terminal() {
-#if defined(_WIN32)
-  return _isatty(_fileno(stdin)) != 0;
-#else
-  return isatty(fileno(stdin)) != 0;
-#endif
-}
 
 std::vector<std::string> words_of(const std::string& line) {
   std::istringstream in(line);

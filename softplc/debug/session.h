@@ -33,7 +33,4 @@ struct DebugOutcome {
 // does (the clock, a cycle).
 Result<DebugOutcome> debug(Engine& engine, const DebugOptions& options, std::istream& in, std::ostream& out);
 
-// Whether standard input is a terminal (a person types); otherwise the commands are echoed.
-bool stdin_is_terminal();
-
 }  // namespace softplc

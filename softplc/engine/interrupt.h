@@ -2,7 +2,9 @@
 // ask the run to end after the cycle in progress, so that its trace is complete and its report
 // printed. While an InterruptGuard lives, these signals only set a flag, which every wait of the
 // host looks at: the pacer's sleep, a FIFO's open, a write to a slow reader, an online change's
-// preparation, the debugger's prompt.
+// preparation, the debugger's prompt. interrupt_posix.cpp (signals) and interrupt_win32.cpp (the C
+// runtime's signals for the console's Ctrl-C and Ctrl-Break) route them; CMake builds the one that
+// fits.
 #pragma once
 
 #include <csignal>
@@ -12,6 +14,13 @@ namespace softplc {
 namespace detail {
 // The number of the signal that asked the run to end, 0 if none did; set by the signal handler.
 extern volatile std::sig_atomic_t gInterruptSignal;
+
+// The platform's part: sends the signals that end a run to a handler that sets gInterruptSignal
+// (`endBlockingReads`: see InterruptGuard), and back to the handlers they had before.
+void take_signals(bool endBlockingReads);
+void give_back_signals();
+// The name of one of those signals ("SIGTERM"); null for any other.
+const char* signal_name(int number);
 }  // namespace detail
 
 class InterruptGuard {

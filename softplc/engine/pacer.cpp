@@ -3,26 +3,14 @@
 #include <algorithm>
 #include <chrono>
 
-// Before <windows.h>, whose IN macro would empty the field of that name in the runtime's records.
 #include "kxrt.h"
 #include "softplc/engine/interrupt.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <time.h>
-#endif
 
 namespace softplc {
 
 namespace {
 
 constexpr int64_t kSlice = 100'000'000;
-constexpr int64_t kNsPerSecond = 1'000'000'000;
-
-#if defined(_WIN32) && !defined(CREATE_WAITABLE_TIMER_HIGH_RESOLUTION)
-constexpr DWORD CREATE_WAITABLE_TIMER_HIGH_RESOLUTION = 0x00000002;
-#endif
 
 bool stopped(const std::atomic<bool>& stop) { return stop.load(std::memory_order_relaxed) || interrupted(); }
 
@@ -32,49 +20,6 @@ int64_t steady_clock_ns() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
-
-#if defined(_WIN32)
-// A high-resolution timer where the system has one (Windows 10 1803 and later); an ordinary
-// waitable timer (in steps of the timer resolution, 1 ms while FineTimerResolution lives)
-// otherwise.
-Pacer::Pacer(int64_t spinNs) : spinNs_(spinNs) {
-  HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
-  if (timer == nullptr) timer = CreateWaitableTimerW(nullptr, TRUE, nullptr);
-  timer_ = timer;
-}
-
-Pacer::~Pacer() {
-  if (timer_ != nullptr) CloseHandle(static_cast<HANDLE>(timer_));
-}
-
-// Windows timers wait relative to now (their absolute times follow the wall clock, which may jump).
-void Pacer::sleep_until(int64_t ns) const {
-  const int64_t left = ns - steady_clock_ns();
-  if (left <= 0) return;
-  if (timer_ != nullptr) {
-    LARGE_INTEGER due;
-    due.QuadPart = -((left + 99) / 100);   // negative: relative, in 100 ns units
-    if (SetWaitableTimer(static_cast<HANDLE>(timer_), &due, 0, nullptr, nullptr, FALSE)) {
-      WaitForSingleObject(static_cast<HANDLE>(timer_), INFINITE);
-      return;
-    }
-  }
-  Sleep(static_cast<DWORD>((left + 999'999) / 1'000'000));
-}
-#else
-Pacer::Pacer(int64_t spinNs) : spinNs_(spinNs) {}
-
-Pacer::~Pacer() = default;
-
-// On Linux std::chrono::steady_clock reads CLOCK_MONOTONIC: its nanoseconds are an absolute time
-// of that clock. A signal ends the sleep early (EINTR), which the caller's loop notices.
-void Pacer::sleep_until(int64_t ns) const {
-  timespec at{};
-  at.tv_sec = static_cast<time_t>(ns / kNsPerSecond);
-  at.tv_nsec = static_cast<long>(ns % kNsPerSecond);
-  clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr);
-}
-#endif
 
 void Pacer::wait(int64_t deadline, const std::atomic<bool>& stop) const {
   const int64_t wake = deadline - spinNs_;

@@ -4,7 +4,8 @@
 // adds to it. It may end with a busy wait on the clock for the last stretch before the deadline
 // (`spin`): one core's time for a start closer to the deadline than the system's wake-up. Long
 // waits are cut into slices of 100 ms, and on Linux a signal ends a sleep at once, so that a stop
-// does not wait for a long period to pass.
+// does not wait for a long period to pass. pacer_posix.cpp and pacer_win32.cpp hold the sleeps;
+// CMake builds the one that fits.
 #pragma once
 
 #include <atomic>
@@ -31,7 +32,8 @@ class Pacer {
  private:
   // Waits until the steady clock reads `deadline` (nanoseconds since its epoch).
   void wait(int64_t deadline, const std::atomic<bool>& stop) const;
-  // One sleep until the steady clock reads `ns`; it may end earlier.
+  // One sleep until the steady clock reads `ns`; it may end earlier (the platform's part, with the
+  // constructor and the destructor).
   void sleep_until(int64_t ns) const;
 
   FineTimerResolution fineTimer_;

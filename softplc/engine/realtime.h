@@ -2,7 +2,8 @@
 // priority (Linux: SCHED_FIFO; Windows: a time-critical thread in a high-priority process), all of
 // the process's memory locked into RAM (Linux: mlockall), and optionally one CPU to run on. What the
 // system refuses (no privilege, no such feature) is not an error: the run goes on without it, and
-// the refusal is said with its reason.
+// the refusal is said with its reason. realtime_posix.cpp and realtime_win32.cpp ask the system;
+// CMake builds the one that fits.
 #pragma once
 
 #include <optional>
@@ -27,6 +28,10 @@ struct RealTimeOptions {
 
 // Whether this process may run on CPU `cpu`: a usage error naming the CPUs it may use if not.
 Status check_cpu(int cpu);
+
+// The CPUs this process may run on, by number, as far as the system can name CPUs (1024 on Linux,
+// 32 on 32-bit Windows); nothing when the system does not say.
+std::optional<std::vector<bool>> allowed_cpus();
 
 // While alive, the calling thread has what `options` asks for, as far as the system allows; the
 // destructor gives back the scheduling, the CPUs and the memory as they were.

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "softplc/util/files.h"
+#include "softplc/util/platform.h"
 #include "softplc/util/process.h"
 
 namespace softplc {
@@ -12,11 +13,6 @@ namespace softplc {
 namespace {
 
 constexpr const char* kGnuplot = "gnuplot";
-#if defined(_WIN32)
-constexpr const char* kInstallHint = ": install gnuplot for Windows and put its bin folder on PATH to draw plots";
-#else
-constexpr const char* kInstallHint = ": install gnuplot to draw plots (Debian: apt-get install gnuplot-nox)";
-#endif
 // A gnuplot that does not answer must not hold the run: the start check and the drawing are timed.
 constexpr std::chrono::seconds kStartTimeout{10};
 constexpr std::chrono::seconds kDrawTimeout{120};
@@ -175,7 +171,7 @@ std::string gnuplot_script(const PlotRequest& request) {
 }
 
 Status check_plotter() {
-  auto status = run_program(kGnuplot, {"-e", "exit"}, kInstallHint, kStartTimeout);
+  auto status = run_program(kGnuplot, {"-e", "exit"}, gnuplot_install_hint(), kStartTimeout);
   if (!status) return status.error();
   if (*status != 0) return runtime_error(std::string(kGnuplot) + " does not start (exit status " + std::to_string(*status) + ")");
   return ok_status();
@@ -189,7 +185,7 @@ Status draw_plot(const PlotRequest& request) {
   }
   std::error_code ec;
   std::filesystem::remove(request.output, ec);
-  auto status = run_program(kGnuplot, {script.path().string()}, kInstallHint, kDrawTimeout);
+  auto status = run_program(kGnuplot, {script.path().string()}, gnuplot_install_hint(), kDrawTimeout);
   if (!status) return status.error();
   if (*status != 0) {
     return runtime_error(std::string(kGnuplot) + " failed (exit status " + std::to_string(*status) + ") drawing " +

@@ -5,11 +5,6 @@
 
 #include "softplc/engine/interrupt.h"
 
-#if !defined(_WIN32)
-#include <csignal>
-#include <pthread.h>
-#endif
-
 namespace softplc {
 
 namespace {
@@ -124,14 +119,8 @@ Status TraceOutput::finish(bool drain) {
 }
 
 void TraceOutput::run() {
-#if !defined(_WIN32)
-  // A FIFO whose reader is gone fails the write (EPIPE) instead of ending the process: the signal
-  // it raises is meant for this thread, which does not take it.
-  sigset_t pipeSignal;
-  sigemptyset(&pipeSignal);
-  sigaddset(&pipeSignal, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-#endif
+  // A FIFO whose reader is gone fails the write (EPIPE) instead of ending the process.
+  OutputFile::set_up_writer_thread();
   for (;;) {
     std::size_t index = 0;
     {

@@ -1,5 +1,6 @@
-// An open dynamic library: dlopen/dlclose on Linux, LoadLibrary/FreeLibrary on Windows. Move-only;
-// closing happens in the destructor.
+// An open dynamic library: dlopen/dlclose on Linux (library_posix.cpp), LoadLibrary/FreeLibrary on
+// Windows (library_win32.cpp); CMake builds the one that fits. Move-only; closing happens in the
+// destructor.
 #pragma once
 
 #include <filesystem>
@@ -30,6 +31,11 @@ class SharedLibrary {
 
  private:
   explicit SharedLibrary(void* handle) : handle_(handle) {}
+  // The platform's part: loads `file` (an absolute path), its imports found as open() says; the
+  // error is the loader's reason alone, which may name `file`, and which names `shownName` where
+  // the system's text has a place for the file's name.
+  static Result<void*> load(const std::filesystem::path& file, const std::filesystem::path& dependencies,
+                            const std::string& shownName);
   void close() noexcept;
 
   void* handle_ = nullptr;

@@ -1,16 +1,8 @@
 #include "softplc/plc/module_copy.h"
 
-#include <cerrno>
 #include <mutex>
-#include <random>
 #include <system_error>
 #include <utility>
-
-#if defined(_WIN32)
-#include <process.h>
-#else
-#include <stdlib.h>
-#endif
 
 namespace softplc {
 
@@ -66,21 +58,9 @@ class PrivateFolder {
     std::error_code ec;
     const fs::path base = fs::temp_directory_path(ec);
     if (ec) return runtime_error("no folder for temporary files: " + ec.message());
-#if defined(_WIN32)
-    // The user's temporary folder is the user's own; a new name in it is this process's.
-    std::random_device random;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-      const fs::path folder = base / ("softplc-" + std::to_string(_getpid()) + "-" + std::to_string(random() % 1000000));
-      if (fs::create_directory(folder, ec)) return folder;
-      if (ec) return runtime_error("cannot create a private folder in " + display_path(base) + ": " + ec.message());
-    }
-    return runtime_error("cannot create a private folder in " + display_path(base) + ": every name tried exists");
-#else
-    std::string pattern = (base / "softplc-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)   // mode 0700
-      return runtime_error("cannot create a private folder in " + display_path(base) + ": " + system_reason(errno));
-    return fs::path(pattern);
-#endif
+    auto folder = create_private_folder(base, "softplc-");
+    if (!folder) return runtime_error("cannot create a private folder in " + display_path(base) + ": " + folder.error().message);
+    return folder;
   }
 
   fs::path path_;

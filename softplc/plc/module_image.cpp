@@ -458,14 +458,6 @@ const char* modules(ModuleFormat format) {
 
 }  // namespace
 
-ModuleFormat native_module_format() {
-#if defined(_WIN32)
-  return ModuleFormat::Pe;
-#else
-  return ModuleFormat::Elf;
-#endif
-}
-
 Result<ModuleImage> check_module_image(std::span<const uint8_t> bytes) {
   const ByteView b(bytes);
   if (b.size() == 0) return runtime_error("the file is empty");

@@ -20,7 +20,8 @@ enum class ModuleFormat {
   Pe,    // PE32, i386, a DLL
 };
 
-// The format of the modules that this build of softplc loads.
+// The format of the modules that this build of softplc loads (the loader's: library_posix.cpp,
+// library_win32.cpp).
 ModuleFormat native_module_format();
 
 // What the check learnt of a file it accepts.

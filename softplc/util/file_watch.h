@@ -3,6 +3,8 @@
 // changing for a settle time, that a new version is there. What is watched is the path: when the
 // folder itself is moved away or deleted, the watch leaves it and takes the folder that has the
 // path next (a new version if the file is in it), looking for it until one appears.
+// file_watch_posix.cpp and file_watch_win32.cpp hold the two ways of noticing; CMake builds the
+// one that fits.
 #pragma once
 
 #include <atomic>
@@ -35,17 +37,21 @@ class FileWatch {
 
  private:
   void run();
+  // The platform's part. open(): before the thread starts; wait_for_change(): waits up to
+  // `timeout` for a sign that the file changed, true when there was one; wake(): a wait ends at
+  // once (stop_ is set); close(): after the thread has ended, also after a failed open().
+  Status open();
   bool wait_for_change(std::chrono::milliseconds timeout);
-  // inotify: watches the folder that has the path now; false when there is none.
-  bool arm();
+  void wake();
+  void close();
 
   std::filesystem::path path_;
   std::chrono::milliseconds settle_{};
   std::function<void()> changed_;
   std::atomic<bool> stop_{false};
-  int inotify_ = -1;
-  int folder_ = -1;   // the folder's watch (-1: the folder is gone, looked for again)
-  int wakeup_[2] = {-1, -1};
+  int inotify_ = -1;           // Linux
+  int folder_ = -1;            // Linux: the folder's watch (-1: the folder is gone, looked for again)
+  int wakeup_[2] = {-1, -1};   // Linux: a pipe whose reading end becomes readable at wake()
   struct Look {
     bool exists = false;
     std::uintmax_t size = 0;

@@ -1,6 +1,7 @@
 // Files that the host reads or writes whole (module files, symbol files, maps, scripts for the
-// plotter, the debugger's scripts), the file a trace streams into, and paths in messages. Every
-// failure carries the system's reason.
+// plotter, the debugger's scripts), the file a trace streams into, private folders, and paths in
+// messages. Every failure carries the system's reason. files_posix.cpp and files_win32.cpp hold
+// what differs between the platforms; CMake builds the one that fits.
 #pragma once
 
 #include <atomic>
@@ -34,9 +35,18 @@ std::FILE* open_file(const std::filesystem::path& path, const char* mode);
 // larger than 256 MiB"): the caller names the file.
 Result<std::vector<uint8_t>> read_file_bytes(const std::filesystem::path& path, uint64_t limit);
 
+// open_file(path, "wb") for a file that must not exist yet: one that exists is refused where the
+// platform can tell (Linux), and truncated where it cannot (Windows).
+std::FILE* open_new_file(const std::filesystem::path& path);
+
 // Writes `bytes` as the whole file; `newFile`: refuses to open a file that exists already (where the
 // platform can tell). The error is the reason alone.
 Status write_file(const std::filesystem::path& path, std::string_view bytes, bool newFile = false);
+
+// A new folder in `base` whose name starts with `prefix` ("softplc-"), that only this user can read
+// and write (Linux: mode 0700; Windows: the user's temporary folder is the user's own, and a new
+// name in it is this process's). The error is the reason alone.
+Result<std::filesystem::path> create_private_folder(const std::filesystem::path& base, const std::string& prefix);
 
 // A file written piece by piece from a thread of its own (the trace): a regular file, a device, or
 // a FIFO (named pipe) that another program reads. No call waits without an end: opening a FIFO
@@ -74,18 +84,25 @@ class OutputFile {
   // Closes the file; the error is the reason alone.
   Status close();
 
+  // Called first on the thread that writes: a FIFO whose reader is gone then fails the write (EPIPE)
+  // instead of raising a signal that would end the process (Linux; nothing to do on Windows).
+  static void set_up_writer_thread();
+
  private:
   OutputFile() = default;
   void release() noexcept;
 
-#if defined(_WIN32)
-  std::FILE* file_ = nullptr;
-#else
-  int fd_ = -1;
-  int wake_[2] = {-1, -1};   // a pipe whose reading end becomes readable at cancel()
-#endif
+  std::FILE* file_ = nullptr;   // Windows: the stream
+  int fd_ = -1;                 // Linux: the descriptor
+  int wake_[2] = {-1, -1};      // Linux: a pipe whose reading end becomes readable at cancel()
   bool pipe_ = false;
   std::atomic<bool> cancelled_{false};
 };
+
+namespace detail {
+// The reason for refusing a file larger than `limit` ("it is larger than 256 MiB"), for the
+// platform files.
+std::string larger_than(uint64_t limit);
+}  // namespace detail
 
 }  // namespace softplc

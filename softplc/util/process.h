@@ -1,5 +1,6 @@
 // Starting a helper program (gnuplot) and waiting for it, and temporary files that remove
-// themselves.
+// themselves. process_posix.cpp and process_win32.cpp start the programs; CMake builds the one
+// that fits.
 #pragma once
 
 #include <chrono>
@@ -18,6 +19,9 @@ namespace softplc {
 Result<int> run_program(const std::string& program, const std::vector<std::string>& arguments,
                         const std::string& missingHint, std::chrono::milliseconds timeout);
 
+// This process's id.
+int process_id();
+
 // A file name in the system's temporary folder, unique to this process; the file (if it was
 // created) is removed when the object goes.
 class TemporaryFile {
@@ -34,5 +38,10 @@ class TemporaryFile {
  private:
   std::filesystem::path path_;
 };
+
+namespace detail {
+// "gnuplot did not finish within 120 s and was stopped", for the platform files.
+std::string program_too_slow(const std::string& program, std::chrono::milliseconds timeout);
+}  // namespace detail
 
 }  // namespace softplc
