@@ -1,6 +1,5 @@
 // The debugger's commands on the program's listing: `list` and the breakpoints on its lines.
 #include <algorithm>
-#include <charconv>
 
 #include "softplc/debug/session_impl.h"
 #include "softplc/symbols/names.h"
@@ -13,12 +12,7 @@ namespace {
 // Lines shown before and after a statement.
 constexpr uint32_t kContext = 5;
 
-std::optional<uint32_t> line_number(std::string_view text) {
-  uint32_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
+std::optional<uint32_t> line_number(std::string_view text) { return whole_number<uint32_t>(text); }
 
 std::string lines_text(const ListingBlock& block) {
   return block.name + " (lines " + std::to_string(block.line) + " to " + std::to_string(block.endLine) + ")";
@@ -198,7 +192,7 @@ Flow Session::break_at_line(std::string_view qualifier, uint32_t line) {
   Breakpoint breakpoint;
   breakpoint.target = Breakpoint::Target::Line;
   if (step != nullptr && step->has_events()) {
-    breakpoint.kind = step->step ? kEventStep : kEventEntry;
+    breakpoint.kind = step->step ? KX_EVENT_STEP : KX_EVENT_ENTRY;
     breakpoint.typeId = step->typeId;
     breakpoint.line = step->line;
     for (const ListingInstance& instance : instances) breakpoint.offsets.push_back(instance.offset + step->offset);

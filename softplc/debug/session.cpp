@@ -45,13 +45,16 @@ std::vector<std::string> words_of(const std::string& line) {
   return words;
 }
 
-Session::Session(Engine& engine, const DebugOptions& options, std::istream& in, std::ostream& out)
-    : engine_(engine),
+Session::Session(Run& run, const DebugOptions& options, std::istream& in, std::ostream& out)
+    : run_(run),
+      engine_(run.engine()),
       options_(options),
       in_(in),
       out_(out),
-      places_(engine.plc().symbols()),
-      source_(engine.plc().symbols()) {}
+      places_(engine_.plc().symbols()),
+      source_(engine_.plc().symbols()) {
+  run.add_front_end(*this);
+}
 
 Session::~Session() {
   kxdbg_set_handler(nullptr, nullptr, nullptr);
@@ -60,17 +63,19 @@ Session::~Session() {
 }
 
 Status Session::run() {
-  if (auto status = engine_.start(); !status) return status;
+  // A signal also ends the wait for a line at the prompt: this guard is the first, so the run's own
+  // (taken as it starts) keeps that.
+  InterruptGuard interruptions(/*endBlockingReads=*/true);
+  if (auto status = run_.start(); !status) return status;
   if (symbols() == nullptr) {
     message("note: " + plc().symbols_note() + "; name variables by offset and type, e.g. print @16:INT");
   }
   kxdbg_set_handler(&on_enter, &on_exit, this);
   plc().set_hooks(true);
-  // A signal also ends the wait for a line at the prompt.
-  InterruptGuard interruptions(/*endBlockingReads=*/true);
 
-  message("initialised (cold start), events on; cycle 0 is next, at t=0s, every " +
-          format_seconds(engine_.options().period_ns()) + "s on the simulated clock");
+  message(std::string("initialised (") + (run_.plan().startMode == 1 ? "warm" : "cold") +
+          " start), events on; cycle 0 is next, at t=0s, every " + format_seconds(engine_.options().period_ns()) +
+          "s on the simulated clock" + (engine_.options().paced ? ", in pace with real time" : ""));
   message("type 'help' for the commands");
   for (;;) {
     prompt();
@@ -78,7 +83,7 @@ Status Session::run() {
     if (auto status = run_cycles(); !status) return status;
     if (stepper_.mode() == Stepper::Mode::Quit) break;
   }
-  message("debugger ends after " + std::to_string(cycle_) + (cycle_ == 1 ? " cycle" : " cycles"));
+  message("debugger ends after " + plural(cycle_, "cycle", "cycles"));
   return ok_status();
 }
 
@@ -104,9 +109,10 @@ Status Session::run_cycles() {
     clear_interruption();
     if (!*ran) return ok_status();
     message("end of cycle " + std::to_string(done) + " (t=" + format_seconds(timeNs_) + "s)");
-    if (kxdbg_cycle_error_count() != 0) {
-      message("cycle " + std::to_string(done) + ": error " + std::to_string(kxdbg_cycle_first_error()) + " (" +
-              std::to_string(kxdbg_cycle_error_count()) + " recorded)");
+    const EngineRuntime& runtime = engine_.runtime();
+    if (runtime.cycle_error_count() != 0) {
+      message("cycle " + std::to_string(done) + ": error " + std::to_string(runtime.cycle_first_error()) + " (" +
+              std::to_string(runtime.cycle_error_count()) + " recorded)");
     }
     return ok_status();
   }
@@ -139,6 +145,8 @@ void Session::prompt() {
     if (options_.echo) out_ << line << "\n";
     if (execute(line) == Flow::Resume) {
       clear_interruption();
+      // A clock kept in pace goes on from now, not with the cycles the stop held back.
+      engine_.restart_pace();
       return;
     }
   }
@@ -254,10 +262,34 @@ bool Session::check_watches(const std::string& context) {
   return stop;
 }
 
-Result<DebugOutcome> debug(Engine& engine, const DebugOptions& options, std::istream& in, std::ostream& out) {
-  Session session(engine, options, in, out);
+void Session::module_changed(Engine&) {
+  places_ = PlaceResolver(symbols());
+  source_ = SourceMap(symbols());
+  // Watches follow their variables by name into the new module.
+  std::vector<Watch> kept;
+  for (Watch& watch : watches_) {
+    auto now = variable(watch.variable.name);
+    if (now && now->type == watch.variable.type) {
+      watch.variable = *now;
+      kept.push_back(std::move(watch));
+    } else {
+      const std::string note =
+          "no longer watching " + watch.variable.name + ": " + plc().module().name() + " has no such variable";
+      if (changing_) {
+        changeNotes_.push_back(note);
+      } else {
+        message(note);
+      }
+    }
+  }
+  watches_ = std::move(kept);
+}
+
+Result<DebugOutcome> debug(Run& run, const DebugOptions& options, std::istream& in, std::ostream& out) {
+  Session session(run, options, in, out);
   if (auto status = session.run(); !status) return status.error();
-  return DebugOutcome{engine.cycles(), session.failed_commands(), ending_signal() ? interrupting_signal() : nullptr};
+  return DebugOutcome{run.engine().cycles(), session.failed_commands(),
+                      ending_signal() ? interrupting_signal() : nullptr};
 }
 
 }  // namespace softplc

@@ -37,15 +37,20 @@ struct Watch {
   bool stop = false;  // stop when it changes
 };
 
-class Session {
+class Session : public CycleObserver {
  public:
-  Session(Engine& engine, const DebugOptions& options, std::istream& in, std::ostream& out);
-  ~Session();
+  Session(Run& run, const DebugOptions& options, std::istream& in, std::ostream& out);
+  ~Session() override;
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
   Status run();
   uint64_t failed_commands() const { return failed_; }
+
+  // A participant of the run: an online change (`change`, a reload, a live channel's) gives the
+  // names, the listing and the watches of the new module.
+  unsigned points() const override { return kModuleChanged; }
+  void module_changed(Engine& engine) override;
 
   static std::span<const Command> commands();
 
@@ -105,6 +110,7 @@ class Session {
   // A command that could not do what it was asked: the message, and the session counts a failure.
   Flow refuse(const std::string& text);
 
+  Run& run_;
   Engine& engine_;
   const DebugOptions& options_;
   std::istream& in_;
@@ -118,6 +124,9 @@ class Session {
   std::vector<Watch> watches_;
   bool inCycle_ = false;
   Frame stop_;             // where the held cycle stopped (source, line), when it is held at an event
+  // `change` tells of the change before the watches it ends: their notes wait here meanwhile.
+  bool changing_ = false;
+  std::vector<std::string> changeNotes_;
   uint64_t cycle_ = 0;     // the running cycle, or the next one between cycles
   int64_t timeNs_ = 0;     // the running (or last) cycle's time
   uint64_t failed_ = 0;

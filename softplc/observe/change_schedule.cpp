@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "softplc/util/text.h"
+
 namespace softplc {
 
 ChangeSchedule::ChangeSchedule(std::vector<Replacement> replacements, std::ostream& out, std::ostream& err)
@@ -49,8 +51,8 @@ void ChangeSchedule::finish(uint64_t cycles) {
   request_.reset();
   for (; next_ < replacements_.size(); ++next_) {
     err_ << "softplc: online change before cycle " << replacements_[next_].beforeCycle << " to "
-         << replacements_[next_].module.string() << " not made: the run ended after " << cycles
-         << (cycles == 1 ? " cycle\n" : " cycles\n");
+         << replacements_[next_].module.string() << " not made: the run ended after "
+         << plural(cycles, "cycle", "cycles") << "\n";
     ++notMade_;
   }
 }
