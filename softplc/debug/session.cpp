@@ -108,6 +108,8 @@ Status Session::run_cycles() {
     if (interruptedNow) message("interrupted");
     clear_interruption();
     if (!*ran) return ok_status();
+    // The program stops between two cycles: what the live channels wrote meanwhile is applied now.
+    if (Exchange* exchange = run_.exchange()) exchange->serve_requests();
     message("end of cycle " + std::to_string(done) + " (t=" + format_seconds(timeNs_) + "s)");
     const EngineRuntime& runtime = engine_.runtime();
     if (runtime.cycle_error_count() != 0) {

@@ -132,11 +132,15 @@ Result<Variable> Exchange::current(const Variable& variable, const Symbols* name
 
 Status Exchange::apply(Request& request) {
   if (request.kind == Kind::WriteMany) {
-    // Every name is looked up before the first value is written.
+    // Every name is looked up, and every place checked, before the first value is written.
     std::vector<Variable> variables;
     for (const VariableWrite& write : request.group) {
       auto variable = current(write.variable, request.names);
       if (!variable) return variable.error();
+      if (uint64_t{variable->offset} + variable->size() > engine_.plc().data_size()) {
+        return runtime_error(variable->name + " lies beyond the data area (" +
+                             std::to_string(engine_.plc().data_size()) + " bytes)");
+      }
       variables.push_back(std::move(variable).value());
     }
     for (std::size_t i = 0; i < variables.size(); ++i) {
@@ -176,7 +180,9 @@ void Exchange::share_forces() {
   ++forcesVersion_;
 }
 
-void Exchange::before_cycle(Engine&, uint64_t) {
+void Exchange::before_cycle(Engine&, uint64_t) { serve_requests(); }
+
+void Exchange::serve_requests() {
   std::deque<std::unique_ptr<Request>> requests;
   std::vector<std::unique_ptr<PendingChange>> changed;
   {
