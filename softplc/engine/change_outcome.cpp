@@ -22,4 +22,13 @@ std::string describe_change(const Result<ChangeOutcome>& outcome, const ChangeCo
   return text;
 }
 
+void tell_change(const Result<ChangeOutcome>& outcome, const ChangeContext& context, std::ostream& out,
+                 std::ostream& err) {
+  if (outcome) {
+    out << describe_change(outcome, context) << std::flush;
+  } else {
+    err << "softplc: " << describe_change(outcome, context) << std::flush;
+  }
+}
+
 }  // namespace softplc

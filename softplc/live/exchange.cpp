@@ -199,8 +199,7 @@ void Exchange::serve_requests() {
   // Online changes first: the writes that came with them apply to the module that runs next.
   for (auto& change : changed) {
     const ChangeRequest& request = *change->request;
-    std::ostream* log = request.outcome()->ok() ? out_ : err_;
-    if (log != nullptr) *log << (log == err_ ? "softplc: " : "") << request.describe() << std::flush;
+    if (out_ != nullptr && err_ != nullptr) tell_change(*request.outcome(), request.context(), *out_, *err_);
     change->done.set_value(*request.outcome());
   }
   std::vector<Status> results;

@@ -28,16 +28,14 @@ void ChangeSchedule::ask(Engine& engine, uint64_t index) {
 
 void ChangeSchedule::before_cycle(Engine& engine, uint64_t index) {
   if (request_ && request_->outcome()) {
-    const bool made = request_->outcome()->ok();
-    if (made) {
-      out_ << request_->describe();
+    tell_change(*request_->outcome(), request_->context(), out_, err_);
+    if (request_->outcome()->ok()) {
       const uint64_t planned = replacements_[next_].beforeCycle;
       if (index != planned) {
         out_ << "  (planned before cycle " << planned << "; the new module was still being read then)\n";
       }
       ++made_;
     } else {
-      err_ << "softplc: " << request_->describe();
       ++notMade_;
     }
     request_.reset();
