@@ -72,6 +72,10 @@ class RunOptionsGiven {
   Result<RunPlan> plan(unsigned use) {
     PlanBuilder builder;
     for (const auto& [option, bound] : bound_) {
+      if (bound->count() != 0) (void)builder.note(option->name);
+    }
+    if (auto related = builder.check_relations(); !related) return related.error();
+    for (const auto& [option, bound] : bound_) {
       if (bound->count() == 0) continue;
       Status given = ok_status();
       if (option->shape == OptionShape::Flag) {

@@ -324,11 +324,23 @@ const RunOption* find_run_option(std::string_view name) {
   return nullptr;
 }
 
-Status PlanBuilder::give(std::string_view name, std::string_view text) {
+Status PlanBuilder::note(std::string_view name) {
   const RunOption* option = find_run_option(name);
   if (option == nullptr) return usage_error("unknown option " + spell_(name));
   if (!given(option->name)) given_.push_back(option->name);
-  return option->apply(text, spell_, plan_);
+  return ok_status();
+}
+
+Status PlanBuilder::give(std::string_view name, std::string_view text) {
+  if (auto known = note(name); !known) return known;
+  return find_run_option(name)->apply(text, spell_, plan_);
+}
+
+Status PlanBuilder::check_relations() const {
+  for (const RunOption& option : kOptions) {
+    if (auto status = check_needs(option); !status) return status;
+  }
+  return ok_status();
 }
 
 bool PlanBuilder::given(std::string_view name) const {
@@ -354,8 +366,8 @@ Result<RunPlan> PlanBuilder::finish(unsigned command) {
     if (given(option.name) && (option.commands & command) == 0) {
       return usage_error(spell_(option.name) + " is not an option of this command");
     }
-    if (auto status = check_needs(option); !status) return status.error();
   }
+  if (auto related = check_relations(); !related) return related.error();
   RunPlan& plan = plan_;
   if (command == kForRun && !plan.cycles && !plan.durationNs) {
     return usage_error("run needs " + spell_("cycles") + " N or " + spell_("duration") + " TIME");

@@ -60,7 +60,13 @@ class PlanBuilder {
   // One value of the option `name`, converted into the plan. An option the table does not know is
   // refused.
   Status give(std::string_view name, std::string_view text);
+  // That `name` is given, before its values: the command line checks what the options given need of
+  // each other first (check_relations), so that "--plot-size needs --plot" comes before what is
+  // wrong with the size.
+  Status note(std::string_view name);
   bool given(std::string_view name) const;
+  // What each option given needs of the others, and excludes, in the table's order.
+  Status check_relations() const;
   // The plan for `command` (kForRun or kForDebug), once every option is given: what options need of
   // each other, and what depends on several of them (the cycles of a duration, a spin shorter than
   // the period, the cycles of the online changes), is checked here.
