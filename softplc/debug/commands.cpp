@@ -259,13 +259,13 @@ Flow Session::cmd_step(const std::vector<std::string>& args) {
 Flow Session::cmd_next(const std::vector<std::string>& args) {
   const auto count = count_of(args);
   if (!count) return refuse("usage: next [N], N a whole number of at least 1");
-  stepper_.next(*count, stack_.depth(), inCycle_);
+  stepper_.next(*count, stack_.depth(), target_.in_cycle());
   if (!hooks_on()) message("events are off: the cycle runs to its end");
   return Flow::Resume;
 }
 
 Flow Session::cmd_finish(const std::vector<std::string>&) {
-  if (!inCycle_) return refuse("no block is running; 'step' starts the next cycle");
+  if (!target_.in_cycle()) return refuse("no block is running; 'step' starts the next cycle");
   stepper_.finish(stack_.depth());
   if (stack_.empty()) message("no block is open: the cycle runs to its end");
   return Flow::Resume;
@@ -291,8 +291,8 @@ Flow Session::cmd_cycle(const std::vector<std::string>& args) {
 }
 
 Flow Session::cmd_where(const std::vector<std::string>&) {
-  if (!inCycle_) {
-    message("no cycle is running; cycle " + std::to_string(cycle_) + " is next");
+  if (!target_.in_cycle()) {
+    message("no cycle is running; cycle " + std::to_string(target_.cycle()) + " is next");
     return Flow::Stay;
   }
   if (stack_.empty()) message("no block is open");
@@ -472,8 +472,8 @@ Flow Session::cmd_local(const std::vector<std::string>& args) {
 }
 
 Flow Session::cmd_change(const std::vector<std::string>& args) {
-  if (inCycle_) return refuse("a cycle is held here; an online change comes between two cycles: 'cycle' first");
-  const ChangeContext context{args[0], plc().module().name(), cycle_};
+  if (target_.in_cycle()) return refuse("a cycle is held here; an online change comes between two cycles: 'cycle' first");
+  const ChangeContext context{args[0], plc().module().name(), target_.cycle()};
   // The watches follow the change (module_changed); what it ends is told after the change itself.
   changing_ = true;
   auto change = engine_.change_module(args[0]);

@@ -91,11 +91,13 @@ Status Run::prepare(std::unique_ptr<Plc> plc, EngineServices services) {
   options.paced = plan_.live();
   options.spinNs = plan_.spinNs;
   engine_ = std::make_unique<Engine>(std::move(plc), options, std::move(services));
-  hold_columns();
   return ok_status();
 }
 
+// The program's variables are held for the trace and for the report's values; a front end (the
+// debugger) shows values its own way, so under one they are held only for a trace.
 void Run::hold_columns() {
+  if (frontEnd_ != nullptr && !plan_.tracePath && !plan_.plotting()) return;
   if (const Symbols* symbols = engine_->plc().symbols()) {
     for (const Variable* variable : symbols->program_variables()) columns_.push_back(&engine_->hold(*variable));
     programColumns_ = columns_.size();
@@ -122,6 +124,7 @@ std::string Run::module_line() const {
 Status Run::start() {
   // From here a signal ends every wait, the open of a trace FIFO that nobody reads included.
   interruptions_.emplace();
+  hold_columns();
   // Without --trace the plot reads a temporary trace.
   tracePath_ = plan_.tracePath;
   if (plan_.plotting() && !tracePath_) {

@@ -96,8 +96,8 @@ class Run {
   std::vector<Assignment> forces_;
   std::vector<Variable> extras_;                     // --vars
   std::unique_ptr<Engine> engine_;
-  // The variables the host keeps: the program's (trace and report), then the --vars that are not
-  // among them (extra trace columns).
+  // The variables the host keeps from the start on: the program's (trace and report), then the
+  // --vars that are not among them (extra trace columns).
   std::vector<const HeldVariable*> columns_;
   std::size_t programColumns_ = 0;
 
