@@ -57,8 +57,8 @@ Result<Stop> Debuggee::run_cycles() {
     Stop stop;
     stop.interrupted = interrupted();
     if (*ran) {
-      const EngineRuntime& runtime = engine_.runtime();
-      stop.ended = Stop::Ended{cycle_, engine_.last_time_ns(), runtime.cycle_error_count(), runtime.cycle_first_error()};
+      const CycleCalls calls = engine_.runtime().cycle_calls();
+      stop.ended = Stop::Ended{cycle_, engine_.last_time_ns(), calls.errorCount(), calls.firstError()};
       ++cycle_;
     }
     stop.cycle = cycle_;

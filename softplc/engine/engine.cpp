@@ -12,6 +12,7 @@ Engine::Engine(std::unique_ptr<Plc> plc, EngineOptions options, EngineServices s
     : plc_(std::move(plc)),
       options_(options),
       runtime_(services.runtime ? std::move(services.runtime) : library_runtime(options.spinNs)),
+      calls_(runtime_->cycle_calls()),
       prepare_(services.prepare ? std::move(services.prepare)
                                 : ModulePreparer([](const Plc& running, const std::filesystem::path& path) {
                                     return prepare_module(running.module(), path);
@@ -87,13 +88,16 @@ Result<bool> Engine::run_cycle(const RunLimit& limit) {
     }
     // Moving the simulated clock latches it (the first cycle runs at the origin, latched by start).
     if (index > 0) {
-      if (auto advanced = runtime_->advance_clock(period); !advanced) return advanced.error();
+      if (calls_.advanceClock(period) != 0) {
+        const std::string why = runtime_->refusal();
+        return runtime_error("the runtime refused to advance the clock" + (why.empty() ? why : ": " + why));
+      }
       simulatedNs_ += period;
     }
     cycle.timeNs = simulatedNs_;
     cycle.deadlineNs = simulatedNs_;
   }
-  runtime_->begin_cycle();
+  calls_.beginCycle();
   if (!firstTimeNs_) firstTimeNs_ = cycle.timeNs;
   lastTimeNs_ = cycle.timeNs;
   for (CycleObserver* observer : cycleStarting_) observer->cycle_starting(*this, index, cycle.timeNs);
@@ -107,8 +111,8 @@ Result<bool> Engine::run_cycle(const RunLimit& limit) {
   }
   ++cycles_;
   ++deadline_;
-  cycle.errorCount = runtime_->cycle_error_count();
-  if (cycle.errorCount != 0) cycle.firstError = runtime_->cycle_first_error();
+  cycle.errorCount = calls_.errorCount();
+  if (cycle.errorCount != 0) cycle.firstError = calls_.firstError();
   for (CycleObserver* observer : afterCycle_) observer->after_cycle(*this, cycle);
   return true;
 }

@@ -141,6 +141,7 @@ class Engine {
   std::unique_ptr<Plc> plc_;
   EngineOptions options_;
   std::unique_ptr<EngineRuntime> runtime_;
+  CycleCalls calls_;
   ModulePreparer prepare_;
   // The observers by the point they are told of, each list in the order they were added.
   std::vector<CycleObserver*> beforeCycle_;

@@ -8,23 +8,24 @@ namespace softplc {
 
 namespace {
 
-std::string runtime_failure(const char* what) {
-  const char* message = kxrt_last_message();
-  return std::string(what) + (message != nullptr && *message != '\0' ? std::string(": ") + message : "");
-}
-
 class LibraryRuntime final : public EngineRuntime {
  public:
   explicit LibraryRuntime(int64_t spinNs) : pacer_(spinNs) {}
 
   Status select_clock(ClockKind kind) override {
     const int32_t source = kind == ClockKind::RealTime ? KXRT_CLOCK_MONOTONIC : KXRT_CLOCK_SIMULATED;
-    if (kxrt_clock_select(source) != 0) return runtime_error(runtime_failure("the runtime refused the clock"));
+    if (kxrt_clock_select(source) != 0) {
+      const std::string why = refusal();
+      return runtime_error("the runtime refused the clock" + (why.empty() ? why : ": " + why));
+    }
     return ok_status();
   }
-  Status advance_clock(int64_t ns) override {
-    if (kxrt_clock_advance_ns(ns) != 0) return runtime_error(runtime_failure("the runtime refused to advance the clock"));
-    return ok_status();
+  CycleCalls cycle_calls() const override {
+    return {&kxrt_clock_advance_ns, &kxdbg_begin_cycle, &kxdbg_cycle_error_count, &kxdbg_cycle_first_error};
+  }
+  std::string refusal() const override {
+    const char* message = kxrt_last_message();
+    return message != nullptr ? message : "";
   }
   int64_t latch_clock() override {
     kxrt_clock_latch();
@@ -36,9 +37,6 @@ class LibraryRuntime final : public EngineRuntime {
   void wait_for_steady(int64_t steadyNs, const std::atomic<bool>& stop) override {
     pacer_.wait_until_steady(0, steadyNs, stop);
   }
-  void begin_cycle() override { kxdbg_begin_cycle(); }
-  uint32_t cycle_error_count() const override { return kxdbg_cycle_error_count(); }
-  int32_t cycle_first_error() const override { return kxdbg_cycle_first_error(); }
 
  private:
   Pacer pacer_;

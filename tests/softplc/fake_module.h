@@ -34,7 +34,8 @@ class FakeRuntime final : public EngineRuntime {
     origin_ = now;
     return ok_status();
   }
-  Status advance_clock(int64_t) override { return ok_status(); }
+  CycleCalls cycle_calls() const override { return {&advanced, &begun, &error_count, &first_error}; }
+  std::string refusal() const override { return {}; }
   int64_t latch_clock() override { return now - origin_; }
   int64_t clock_now_ns() const override { return now - origin_; }
   int64_t steady_now_ns() const override { return now; }
@@ -46,15 +47,18 @@ class FakeRuntime final : public EngineRuntime {
     waits.push_back(steadyNs - origin_);
     now = std::max(now, steadyNs);
   }
-  void begin_cycle() override {}
-  uint32_t cycle_error_count() const override { return errors; }
-  int32_t cycle_first_error() const override { return errors != 0 ? 140 : 0; }
-
  private:
+  static int32_t advanced(int64_t) { return 0; }
+  static void begun() {}
+  static uint32_t error_count();
+  static int32_t first_error() { return error_count() != 0 ? 140 : 0; }
+
   int64_t origin_ = 0;
 };
 
 inline FakeRuntime* gFakeRuntime = nullptr;   // the runtime of the engine under test, for the cycle's cost
+
+inline uint32_t FakeRuntime::error_count() { return gFakeRuntime != nullptr ? gFakeRuntime->errors : 0; }
 
 template <int N>
 struct FakeModule {
