@@ -10,6 +10,7 @@
 #include "softplc/cli/arguments.h"
 #include "softplc/cli/commands.h"
 #include "softplc/run/options.h"
+#include "softplc/run/plan.h"
 
 namespace softplc {
 

@@ -5,11 +5,12 @@
 #include <ostream>
 
 #include "softplc/cli/arguments.h"
-#include "softplc/run/plan.h"
-#include "softplc/run/report.h"
 #include "softplc/util/result.h"
 
 namespace softplc {
+
+struct RunPlan;     // run/plan.h
+struct RunReport;   // run/report.h
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;

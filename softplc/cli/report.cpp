@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "softplc/cli/commands.h"
+#include "softplc/run/report.h"
 #include "softplc/util/text.h"
 #include "softplc/util/values.h"
 
