@@ -65,7 +65,8 @@ struct HeldVariable {
 
 // Reads, checks and loads the module at a path for an online change from `running` (on a thread of
 // its own, while `running` stays).
-using ModulePreparer = std::function<Result<PreparedModule>(const Plc& running, const std::filesystem::path& path)>;
+using ModulePreparer =
+    std::function<Result<PreparedModule>(const Plc& running, const std::filesystem::path& path)>;
 
 // What an engine is made with besides its module and options; what is left empty is the host's own.
 struct EngineServices {

@@ -263,8 +263,9 @@ RunReport Run::report() {
     const HeldVariable& held = *columns_[i];
     if (held.lost) continue;
     auto value = plc.read(held.reference, held.variable);
+    const uint32_t ticks = plc.ticks_per_second();
     report.variables.push_back(
-        {held.variable.name, value ? format_for_people(held.variable.type, value->view(), plc.ticks_per_second()) : "?"});
+        {held.variable.name, value ? format_for_people(held.variable.type, value->view(), ticks) : "?"});
   }
   if (exchange_) {
     for (const Force& force : exchange_->forces()) {
@@ -313,7 +314,8 @@ void Run::draw(RunReport& report) {
     std::vector<std::size_t> outputs;
     for (std::size_t i = 0; i < columns_.size(); ++i)
       if (columns_[i]->variable.program && columns_[i]->variable.direction == Direction::Output) outputs.push_back(i);
-    const bool anyChanged = std::any_of(outputs.begin(), outputs.end(), [&](std::size_t i) { return trace_->changed(i); });
+    const bool anyChanged =
+        std::any_of(outputs.begin(), outputs.end(), [&](std::size_t i) { return trace_->changed(i); });
     for (std::size_t i : outputs)
       if (!anyChanged || trace_->changed(i)) add(i);
   }

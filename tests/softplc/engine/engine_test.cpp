@@ -15,7 +15,8 @@ namespace {
 constexpr int64_t kMs = 1'000'000;
 
 struct Recorder : CycleObserver {
-  Recorder(std::string name, unsigned wanted, std::vector<std::string>& log) : name(std::move(name)), wanted(wanted), log(log) {}
+  Recorder(std::string name, unsigned wanted, std::vector<std::string>& log)
+      : name(std::move(name)), wanted(wanted), log(log) {}
   unsigned points() const override { return wanted; }
   bool wants_execution_time() const override { return timing; }
   void before_cycle(Engine& engine, uint64_t index) override {

@@ -97,7 +97,8 @@ TEST(Exchange, AGroupIsWrittenWholeOrNotAtAll) {
   beyond.offset = 7;
   beyond.type = ValueType::Int;
   auto refused = live.exchange->write_many({{live.named("In"), Live::value(3)}, {beyond, Live::value(4)}});
-  auto written = live.exchange->write_many({{live.named("In"), Live::value(3)}, {live.named("Count"), Live::value(100)}});
+  auto written =
+      live.exchange->write_many({{live.named("In"), Live::value(3)}, {live.named("Count"), Live::value(100)}});
   live.cycle();
   const Status first = refused.get();
   ASSERT_FALSE(first);
