@@ -62,6 +62,8 @@ class Run {
   Engine& engine() { return *engine_; }
   // The exchange of the forces and the live channels; null when the plan has neither.
   Exchange* exchange() { return exchange_ ? &*exchange_ : nullptr; }
+  // What the live channels report of the run; null without a live channel. Made by start().
+  RunStatus* status() { return status_ ? &*status_ : nullptr; }
   // "module CCodePublic: VERSION, code version ..., 1193182 ticks/s, entry point ...".
   std::string module_line() const;
 
