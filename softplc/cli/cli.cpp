@@ -1,11 +1,16 @@
 #include "softplc/cli/cli.h"
 
 #include <CLI/CLI.hpp>
+#include <map>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "softplc/cli/arguments.h"
 #include "softplc/cli/commands.h"
+#include "softplc/run/options.h"
+#include "softplc/run/plan.h"
 
 namespace softplc {
 
@@ -21,16 +26,6 @@ constexpr const char* kExitCodes =
 
 constexpr const char* kCommands = "info, vars, run, debug, modbus-map, help";
 
-void add_set_option(CLI::App* command, Arguments& args) {
-  command
-      ->add_option("--set", args.sets,
-                   "Write a variable after initialisation, before the first cycle (repeatable); NAME or @OFFSET:TYPE")
-      ->type_name("NAME=VALUE")
-      ->expected(1)
-      ->allow_extra_args(false)
-      ->take_all();
-}
-
 void add_symbols_option(CLI::App* command, Arguments& args) {
   command
       ->add_option("--symbols", args.symbols,
@@ -38,6 +33,71 @@ void add_symbols_option(CLI::App* command, Arguments& args) {
       ->type_name("FILE")
       ->each([&args](const std::string&) { args.symbolsGiven = true; });
 }
+
+// The options of a run on a command, from the run's option table: each bound to text that the
+// parser fills, handed to a PlanBuilder in the table's order once parsing is done.
+class RunOptionsGiven {
+ public:
+  void add_to(CLI::App* command, unsigned use) {
+    for (const RunOption& option : run_options()) {
+      if ((option.commands & use) == 0) continue;
+      const std::string name = option.shape == OptionShape::Positional ? std::string(option.value)
+                                                                       : "--" + std::string(option.name);
+      std::vector<std::string>& values = values_[option.name];
+      CLI::Option* bound = nullptr;
+      switch (option.shape) {
+        case OptionShape::Flag: bound = command->add_flag(name)->description(std::string(option.help)); break;
+        case OptionShape::Positional:
+        case OptionShape::Value:
+          bound = command->add_option(name, single_[option.name], std::string(option.help));
+          break;
+        case OptionShape::List:
+          bound = command->add_option(name, values, std::string(option.help))
+                      ->expected(1)
+                      ->allow_extra_args(false)
+                      ->take_all();
+          break;
+        case OptionShape::Words: bound = command->add_option(name, values, std::string(option.help)); break;
+      }
+      if (!option.value.empty() && option.shape != OptionShape::Positional) bound->type_name(std::string(option.value));
+      bound_.push_back({&option, bound});
+    }
+    for (const auto& [option, bound] : bound_) {
+      if (option->excludes.empty()) continue;
+      for (const auto& [other, otherBound] : bound_)
+        if (other->name == option->excludes) bound->excludes(otherBound);
+    }
+  }
+
+  // The plan for `use`, from what was given.
+  Result<RunPlan> plan(unsigned use) {
+    PlanBuilder builder;
+    for (const auto& [option, bound] : bound_) {
+      if (bound->count() != 0) (void)builder.note(option->name);
+    }
+    if (auto related = builder.check_relations(); !related) return related.error();
+    for (const auto& [option, bound] : bound_) {
+      if (bound->count() == 0) continue;
+      Status given = ok_status();
+      if (option->shape == OptionShape::Flag) {
+        given = builder.give(option->name, "true");
+      } else if (option->shape == OptionShape::Positional || option->shape == OptionShape::Value) {
+        given = builder.give(option->name, single_[option->name]);
+      } else {
+        for (const std::string& value : values_[option->name]) {
+          if (given = builder.give(option->name, value); !given) break;
+        }
+      }
+      if (!given) return given.error();
+    }
+    return builder.finish(use);
+  }
+
+ private:
+  std::vector<std::pair<const RunOption*, CLI::Option*>> bound_;
+  std::map<std::string_view, std::string> single_;
+  std::map<std::string_view, std::vector<std::string>> values_;
+};
 
 std::string main_help(CLI::App& app) {
   // App::help() would describe the subcommand that was parsed ("help"), not the program.
@@ -68,100 +128,21 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   add_symbols_option(vars, args);
 
   CLI::App* run = app.add_subcommand("run", "Initialise the module and run its cycles");
-  run->add_option("MODULE", args.module, moduleHelp);
-  CLI::Option* cycles = run->add_option("--cycles", args.cycles, "Number of cycles to run")->type_name("N");
-  CLI::Option* duration =
-      run->add_option("--duration", args.duration, "Run for this long instead (cycles = duration / period, rounded up)")
-          ->type_name("TIME");
-  cycles->excludes(duration);
-  run->add_option("--period", args.period, "Cycle period (default 10ms); e.g. 10ms, 0.5s, T#100ms")
-      ->type_name("TIME");
-  run->add_flag("--realtime", args.realtime,
-                "Run on the monotonic clock, each cycle at its absolute deadline (default: simulated clock)");
-  run->add_flag("--rt", args.rt,
-                "With --realtime: run the cycles at a real-time priority (SCHED_FIFO) with all memory locked");
-  run->add_option("--rt-priority", args.rtPriority, "With --rt: the real-time priority, 1 to 99 (default 80)")
-      ->type_name("N");
-  run->add_option("--cpu", args.cpu, "With --realtime: run the cycles on this CPU only")->type_name("N");
-  run->add_option("--spin", args.spin,
-                  "With --realtime: wait the last stretch of this length before each deadline awake, reading the "
-                  "clock, for a start closer to it (e.g. 50us)")
-      ->type_name("TIME");
-  run->add_flag("--warm", args.warm, "Initialise with start mode 1 (warm start) instead of 0 (cold start)");
-  add_set_option(run, args);
-  add_symbols_option(run, args);
-  run->add_option("--trace", args.trace, "Write every program variable after each cycle to a CSV file")
-      ->type_name("FILE.csv")
-      ->each([&args](const std::string&) { args.traceGiven = true; });
-  run->add_flag("--events", args.events, "Switch the debug hooks on and print every debug event and cycle error");
-  run->add_flag("--stats", args.stats,
-                "Print cycle statistics at the end (always done in real time; in a simulated run only the execution time)");
-  run->add_option("--stats-every", args.statsEvery, "Also print the statistics of every interval this long, while running")
-      ->type_name("TIME");
-  run->add_option("--plot", args.plot, "Draw variables over time into a PNG picture (needs gnuplot)")
-      ->type_name("FILE.png")
-      ->each([&args](const std::string&) { args.plotGiven = true; });
-  run->add_option("--vars", args.plotVars,
-                  "The variables to draw and to add to the trace, comma-separated (default: the program's outputs "
-                  "that change)")
-      ->type_name("A,B,...")
-      ->each([&args](const std::string&) { args.varsGiven = true; });
-  run->add_option("--plot-size", args.plotSize, "Size of the picture in pixels (default 1000x600)")->type_name("WxH");
-  run->add_option("--replace-at", args.replacements,
-                  "Online change: before cycle CYCLE (from 0), MODULE replaces the running module (repeatable)")
-      ->type_name("CYCLE:MODULE")
-      ->expected(1)
-      ->allow_extra_args(false)
-      ->take_all();
-  run->add_flag("--reload-on-change", args.reloadOnChange,
-                "Watch the module file; once a new version has settled (0.5 s without change), change to it online "
-                "between two cycles");
-  run->add_option("--force", args.forces,
-                  "Force a variable: written before every cycle (and after it when the program writes it), for the "
-                  "whole run (repeatable)")
-      ->type_name("NAME=VALUE")
-      ->expected(1)
-      ->allow_extra_args(false)
-      ->take_all();
-  run->add_option("--modbus", args.modbus,
-                  "Serve the variables over Modbus TCP while running (address 127.0.0.1 unless given); a simulated "
-                  "clock then keeps pace with real time")
-      ->type_name("[ADDRESS:]PORT")
-      ->each([&args](const std::string&) { args.modbusGiven = true; });
-  run->add_option("--modbus-map", args.modbusMap, "The Modbus register map, CSV as 'softplc modbus-map --csv' prints")
-      ->type_name("FILE.csv")
-      ->each([&args](const std::string&) { args.modbusMapGiven = true; });
-  run->add_flag("--modbus-read-only", args.modbusReadOnly, "Refuse every Modbus write");
-  run->add_option("--modbus-max-clients", args.modbusMaxClients,
-                  "Modbus clients served at once, 1 to 256 (default 16); further connections are closed")
-      ->type_name("N");
-  run->add_option("--modbus-idle-timeout", args.modbusIdleTimeout,
-                  "Disconnect a Modbus client that sends no request for TIME (default 60s, 0: never)")
-      ->type_name("TIME");
-  run->add_option("--http", args.http,
-                  "Serve the web view and its JSON API while running (address 127.0.0.1 unless given); a simulated "
-                  "clock then keeps pace with real time")
-      ->type_name("[ADDRESS:]PORT")
-      ->each([&args](const std::string&) { args.httpGiven = true; });
-  run->add_option("--http-token", args.httpToken,
-                  "Writes from other than loopback need 'Authorization: Bearer TOKEN'")
-      ->type_name("TOKEN")
-      ->each([&args](const std::string&) { args.httpTokenGiven = true; });
-  run->add_flag("--http-read-only", args.httpReadOnly, "Refuse every write through the web view");
+  RunOptionsGiven runOptions;
+  runOptions.add_to(run, kForRun);
 
   CLI::App* debug = app.add_subcommand(
       "debug", "Run the cycles under a command prompt: breakpoints, stepping through the debug events, variables");
-  debug->add_option("MODULE", args.module, moduleHelp);
-  debug->add_option("--period", args.period, "Cycle period of the simulated clock (default 10ms)")->type_name("TIME");
-  add_set_option(debug, args);
-  add_symbols_option(debug, args);
+  RunOptionsGiven debugOptions;
+  debugOptions.add_to(debug, kForDebug);
   debug->add_option("--script", args.script, "Read the commands from FILE instead of standard input; a failed command "
                                              "makes the exit status 1")
       ->type_name("FILE");
   debug->footer(
       "Commands at the prompt: break, delete, list, step, next, finish, continue, cycle, where, print, set,\n"
-      "watch, unwatch, expect, events, local, help, quit ('help' at the prompt explains them). The end of\n"
-      "the input quits.");
+      "watch, unwatch, expect, events, local, change, help, quit ('help' at the prompt explains them). The end\n"
+      "of the input quits. The clock is the simulated one (kept in pace with real time while --modbus or\n"
+      "--http serves); a cycle held at a stop holds the live channels' writes until the program goes on.");
 
   CLI::App* modbusMap = app.add_subcommand("modbus-map", "Print the Modbus register map of the module");
   modbusMap->add_option("MODULE", args.module, moduleHelp);
@@ -218,9 +199,12 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   }
   if (info->parsed()) return command_info(args, out, err);
   if (vars->parsed()) return command_vars(args, out, err);
-  if (debug->parsed()) return command_debug(args, out, err);
   if (modbusMap->parsed()) return command_modbus_map(args, out, err);
-  return command_run(args, out, err);
+  const bool debugging = debug->parsed();
+  auto plan = debugging ? debugOptions.plan(kForDebug) : runOptions.plan(kForRun);
+  if (!plan) return report_error(plan.error(), err);
+  if (debugging) return command_debug(std::move(plan).value(), args, out, err);
+  return command_run(std::move(plan).value(), out, err);
 }
 
 }  // namespace softplc

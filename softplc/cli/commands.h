@@ -1,4 +1,5 @@
-// The commands of softplc, each given the parsed arguments; each returns the exit status.
+// The commands of softplc, each given what the command line parsed; each prints what it has to say
+// and returns the exit status.
 #pragma once
 
 #include <ostream>
@@ -7,6 +8,9 @@
 #include "softplc/util/result.h"
 
 namespace softplc {
+
+struct RunPlan;     // run/plan.h
+struct RunReport;   // run/report.h
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
@@ -20,10 +24,15 @@ inline constexpr int kExitInterrupted = 4;
 // Prints "softplc: MESSAGE" (and for a usage error the pointer to --help) and gives the status.
 int report_error(const Error& error, std::ostream& err);
 
+// The end of a run as `run` prints it, with the exit status it makes; `debug` prints the lines its
+// options added (forces, channels, reloads, the trace) and a failure.
+int print_run_report(const RunReport& report, std::ostream& out, std::ostream& err);
+int print_debug_report(const RunReport& report, std::ostream& out, std::ostream& err);
+
 int command_info(const Arguments& args, std::ostream& out, std::ostream& err);
 int command_vars(const Arguments& args, std::ostream& out, std::ostream& err);
-int command_run(const Arguments& args, std::ostream& out, std::ostream& err);
-int command_debug(const Arguments& args, std::ostream& out, std::ostream& err);
+int command_run(RunPlan plan, std::ostream& out, std::ostream& err);
+int command_debug(RunPlan plan, const Arguments& args, std::ostream& out, std::ostream& err);
 int command_modbus_map(const Arguments& args, std::ostream& out, std::ostream& err);
 
 }  // namespace softplc

@@ -2,7 +2,7 @@
 #include <algorithm>
 
 #include "softplc/cli/commands.h"
-#include "softplc/cli/run_options.h"
+#include "softplc/run/prepare.h"
 #include "softplc/live/modbus/modbus_channel.h"
 #include "softplc/symbols/symbol_file.h"
 #include "softplc/plc/plc.h"

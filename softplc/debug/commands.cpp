@@ -1,8 +1,8 @@
 // The debugger's commands: one row each in the table below, with the number of arguments it takes.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "softplc/debug/session_impl.h"
 #include "softplc/engine/engine.h"
@@ -13,18 +13,6 @@
 namespace softplc {
 
 namespace {
-
-template <class T>
-std::optional<T> whole_number(std::string_view text) {
-  T value{};
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-std::string plural(uint64_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
-}
 
 // A count argument: absent is 1; otherwise a whole number of at least 1.
 std::optional<uint64_t> count_of(const std::vector<std::string>& args) {
@@ -271,13 +259,13 @@ Flow Session::cmd_step(const std::vector<std::string>& args) {
 Flow Session::cmd_next(const std::vector<std::string>& args) {
   const auto count = count_of(args);
   if (!count) return refuse("usage: next [N], N a whole number of at least 1");
-  stepper_.next(*count, stack_.depth(), inCycle_);
+  stepper_.next(*count, stack_.depth(), target_.in_cycle());
   if (!hooks_on()) message("events are off: the cycle runs to its end");
   return Flow::Resume;
 }
 
 Flow Session::cmd_finish(const std::vector<std::string>&) {
-  if (!inCycle_) return refuse("no block is running; 'step' starts the next cycle");
+  if (!target_.in_cycle()) return refuse("no block is running; 'step' starts the next cycle");
   stepper_.finish(stack_.depth());
   if (stack_.empty()) message("no block is open: the cycle runs to its end");
   return Flow::Resume;
@@ -303,8 +291,8 @@ Flow Session::cmd_cycle(const std::vector<std::string>& args) {
 }
 
 Flow Session::cmd_where(const std::vector<std::string>&) {
-  if (!inCycle_) {
-    message("no cycle is running; cycle " + std::to_string(cycle_) + " is next");
+  if (!target_.in_cycle()) {
+    message("no cycle is running; cycle " + std::to_string(target_.cycle()) + " is next");
     return Flow::Stay;
   }
   if (stack_.empty()) message("no block is open");
@@ -484,26 +472,16 @@ Flow Session::cmd_local(const std::vector<std::string>& args) {
 }
 
 Flow Session::cmd_change(const std::vector<std::string>& args) {
-  if (inCycle_) return refuse("a cycle is held here; an online change comes between two cycles: 'cycle' first");
-  const ChangeContext context{args[0], plc().module().name(), cycle_};
+  if (target_.in_cycle()) return refuse("a cycle is held here; an online change comes between two cycles: 'cycle' first");
+  const ChangeContext context{args[0], plc().module().name(), target_.cycle()};
+  // The watches follow the change (module_changed); what it ends is told after the change itself.
+  changing_ = true;
   auto change = engine_.change_module(args[0]);
+  changing_ = false;
   std::string text = describe_change(change, context);
   if (!change) return refuse(text.substr(0, text.size() - 1));
   out_ << text;
-  places_ = PlaceResolver(symbols());
-  source_ = SourceMap(symbols());
-  // Watches follow their variables by name into the new module.
-  std::vector<Watch> kept;
-  for (Watch& watch : watches_) {
-    auto now = variable(watch.variable.name);
-    if (now && now->type == watch.variable.type) {
-      watch.variable = *now;
-      kept.push_back(std::move(watch));
-    } else {
-      message("no longer watching " + watch.variable.name + ": " + plc().module().name() + " has no such variable");
-    }
-  }
-  watches_ = std::move(kept);
+  for (const std::string& note : std::exchange(changeNotes_, {})) message(note);
   return Flow::Stay;
 }
 

@@ -1,6 +1,5 @@
 // The debugger's commands on the program's listing: `list` and the breakpoints on its lines.
 #include <algorithm>
-#include <charconv>
 
 #include "softplc/debug/session_impl.h"
 #include "softplc/symbols/names.h"
@@ -13,12 +12,7 @@ namespace {
 // Lines shown before and after a statement.
 constexpr uint32_t kContext = 5;
 
-std::optional<uint32_t> line_number(std::string_view text) {
-  uint32_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
+std::optional<uint32_t> line_number(std::string_view text) { return whole_number<uint32_t>(text); }
 
 std::string lines_text(const ListingBlock& block) {
   return block.name + " (lines " + std::to_string(block.line) + " to " + std::to_string(block.endLine) + ")";
@@ -76,7 +70,7 @@ const Listing* Session::listing_text() {
     refuse(plc().symbols_note() + ", so it has no listing");
     return nullptr;
   }
-  const Listing* listing = source_.listing();
+  const Listing* listing = target_.source().listing();
   if (listing == nullptr) {
     refuse("the symbol file of module " + plc().module().name() + " maps no listing");
     return nullptr;
@@ -91,10 +85,10 @@ const Listing* Session::listing_text() {
 void Session::show_lines(const Listing& listing, uint32_t first, uint32_t last) {
   const std::size_t width = std::to_string(listing.lineCount).size();
   // The statement the cycle is held at, all its lines.
-  const ListingStep* held = stop_.line != 0 ? listing.step_at(stop_.line) : nullptr;
+  const ListingStep* held = target_.held_at().line != 0 ? listing.step_at(target_.held_at().line) : nullptr;
   if (held != nullptr && held->unit_entry()) held = nullptr;
   for (uint32_t n = first; n <= last; ++n) {
-    const bool here = held != nullptr ? held->covers(n) : n == stop_.line;
+    const bool here = held != nullptr ? held->covers(n) : n == target_.held_at().line;
     const bool breakpoint = std::any_of(breakpoints_.all().begin(), breakpoints_.all().end(), [&](const Breakpoint& b) {
       return b.target == Breakpoint::Target::Line && b.line == n;
     });
@@ -109,12 +103,12 @@ Flow Session::cmd_list(const std::vector<std::string>& args) {
   if (listing == nullptr) return Flow::Stay;
   uint32_t line = 0;
   if (args.empty()) {
-    if (!inCycle_ || stop_.line == 0) {
+    if (!target_.in_cycle() || target_.held_at().line == 0) {
       message("the cycle is not held at a statement of the listing; 'list LINE' or 'list BLOCK' shows it (the "
               "breakpoints: 'breakpoints')");
       return Flow::Stay;
     }
-    line = stop_.line;
+    line = target_.held_at().line;
   } else if (const auto number = line_number(args[0])) {
     if (*number == 0 || *number > listing->lineCount)
       return refuse("the listing " + listing->file + " has lines 1 to " + std::to_string(listing->lineCount));
@@ -151,7 +145,7 @@ Flow Session::cmd_list(const std::vector<std::string>& args) {
 
 Flow Session::break_at_line(std::string_view qualifier, uint32_t line) {
   if (symbols() == nullptr) return refuse(plc().symbols_note() + ": the listing's lines are not known");
-  const Listing* listing = source_.listing();
+  const Listing* listing = target_.source().listing();
   if (listing == nullptr) {
     return refuse("the symbol file of module " + plc().module().name() +
                   " maps no listing, so its lines are not known; 'break BLOCK' and 'break VARIABLE' work");
@@ -198,7 +192,7 @@ Flow Session::break_at_line(std::string_view qualifier, uint32_t line) {
   Breakpoint breakpoint;
   breakpoint.target = Breakpoint::Target::Line;
   if (step != nullptr && step->has_events()) {
-    breakpoint.kind = step->step ? kEventStep : kEventEntry;
+    breakpoint.kind = step->step ? KX_EVENT_STEP : KX_EVENT_ENTRY;
     breakpoint.typeId = step->typeId;
     breakpoint.line = step->line;
     for (const ListingInstance& instance : instances) breakpoint.offsets.push_back(instance.offset + step->offset);

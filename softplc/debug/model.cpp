@@ -6,9 +6,9 @@ namespace softplc {
 
 bool Breakpoint::matches(int32_t kind, const Place& place) const {
   switch (target) {
-    case Target::BlockType: return kind == kEventEntry && place.typeId == typeId;
-    case Target::Record: return kind == kEventEntry && place.typeId == typeId && place.offset == offset;
-    case Target::Variable: return kind == kEventEntry && place.offset == offset && place.name == name;
+    case Target::BlockType: return kind == KX_EVENT_ENTRY && place.typeId == typeId;
+    case Target::Record: return kind == KX_EVENT_ENTRY && place.typeId == typeId && place.offset == offset;
+    case Target::Variable: return kind == KX_EVENT_ENTRY && place.offset == offset && place.name == name;
     case Target::TypeId: return place.typeId == typeId;
     case Target::Line:
       return kind == this->kind && place.typeId == typeId && place.offset &&
@@ -66,7 +66,7 @@ void CallStack::enter(int32_t kind, const Place& place, const SourceLocation* so
   // A statement of the innermost block's own body: that block runs it now. (A block's entry lies in
   // its own body, not in its caller's, whose line stays at the call.)
   if (source != nullptr && !open_.empty() && !source->step->unit_entry()) open_.back().line = source->line();
-  if (kind == kEventEntry) open_.push_back({place, source, source != nullptr ? source->line() : 0});
+  if (kind == KX_EVENT_ENTRY) open_.push_back({place, source, source != nullptr ? source->line() : 0});
 }
 
 Frame CallStack::exit_frame() {

@@ -9,16 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "abi/kx_debug.h"
 #include "softplc/symbols/place.h"
 #include "softplc/symbols/source_map.h"
 
 namespace softplc {
 
-// Event kinds as the debugger sees them: the module's kinds 1 (step) and 6 (entry), and the
-// ExitHook, to which we give the kind 0.
+// Event kinds as the debugger sees them: the module's KX_EVENT_STEP (1) and KX_EVENT_ENTRY (6), and
+// the ExitHook, which has no kind of its own: we give it 0.
 inline constexpr int32_t kEventExit = 0;
-inline constexpr int32_t kEventStep = 1;
-inline constexpr int32_t kEventEntry = 6;
 
 struct Breakpoint {
   enum class Target {

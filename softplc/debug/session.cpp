@@ -17,11 +17,6 @@ namespace {
 
 constexpr const char* kPrompt = "(softplc) ";
 
-std::string event_text(int32_t kind, const Place& place) {
-  if (kind == kEventExit) return "exit " + place.text();
-  return "enter(" + std::to_string(kind) + ") " + place.text();
-}
-
 }  // namespace
 
 std::vector<std::string> words_of(const std::string& line) {
@@ -31,70 +26,61 @@ std::vector<std::string> words_of(const std::string& line) {
   return words;
 }
 
-Session::Session(Engine& engine, const DebugOptions& options, std::istream& in, std::ostream& out)
-    : engine_(engine),
-      options_(options),
-      in_(in),
-      out_(out),
-      places_(engine.plc().symbols()),
-      source_(engine.plc().symbols()) {}
-
-Session::~Session() {
-  kxdbg_set_handler(nullptr, nullptr, nullptr);
-  plc().set_hooks(false);
-  plc().set_local_hooks(false);
-}
+Session::Session(Run& run, const DebugOptions& options, std::istream& in, std::ostream& out)
+    : options_(options), in_(in), out_(out), target_(run, *this) {}
 
 Status Session::run() {
-  if (auto status = engine_.start(); !status) return status;
+  // A signal also ends the wait for a line at the prompt: this guard is the first, so the run's own
+  // (taken as it starts) keeps that.
+  InterruptGuard interruptions(/*endBlockingReads=*/true);
+  if (auto status = target_.start(); !status) return status;
   if (symbols() == nullptr) {
     message("note: " + plc().symbols_note() + "; name variables by offset and type, e.g. print @16:INT");
   }
-  kxdbg_set_handler(&on_enter, &on_exit, this);
-  plc().set_hooks(true);
-  // A signal also ends the wait for a line at the prompt.
-  InterruptGuard interruptions(/*endBlockingReads=*/true);
-
-  message("initialised (cold start), events on; cycle 0 is next, at t=0s, every " +
-          format_seconds(engine_.options().period_ns()) + "s on the simulated clock");
+  message(std::string("initialised (") + (target_.owner().plan().startMode == 1 ? "warm" : "cold") +
+          " start), events on; cycle 0 is next, at t=0s, every " + format_seconds(engine_.options().period_ns()) +
+          "s on the simulated clock" + (engine_.options().paced ? ", in pace with real time" : ""));
   message("type 'help' for the commands");
-  for (;;) {
-    prompt();
-    if (stepper_.mode() == Stepper::Mode::Quit) break;
-    if (auto status = run_cycles(); !status) return status;
-    if (stepper_.mode() == Stepper::Mode::Quit) break;
-  }
-  message("debugger ends after " + std::to_string(cycle_) + (cycle_ == 1 ? " cycle" : " cycles"));
+  if (auto status = target_.run(); !status) return status;
+  message("debugger ends after " + plural(target_.cycle(), "cycle", "cycles"));
   return ok_status();
 }
 
-Status Session::run_cycles() {
-  for (;;) {
-    stack_.clear();
-    inCycle_ = true;
-    auto ran = engine_.run_cycle();
-    inCycle_ = false;
-    stack_.clear();
-    if (!ran) return ran.error();
-    const bool interruptedNow = interrupted();
-    if (*ran) {
-      timeNs_ = engine_.last_time_ns();
-      ++cycle_;
+void Session::stopped(const Stop& stop) {
+  if (stop.atEvent) {
+    if (stop.breakpoint != nullptr) {
+      message("breakpoint " + std::to_string(stop.breakpoint->number) + ": " + stop.breakpoint->label());
+    } else if (stop.interrupted) {
+      message("interrupted");
     }
-    if (stepper_.mode() == Stepper::Mode::Quit) return ok_status();
-    const uint64_t done = cycle_ - 1;
-    const bool watchStop = *ran && check_watches("cycle " + std::to_string(done) + ", at its end");
-    if (*ran && !stepper_.stop_at_cycle_end(watchStop, interruptedNow)) continue;
-    stepper_.idle();
-    if (interruptedNow) message("interrupted");
-    clear_interruption();
-    if (!*ran) return ok_status();
-    message("end of cycle " + std::to_string(done) + " (t=" + format_seconds(timeNs_) + "s)");
-    if (kxdbg_cycle_error_count() != 0) {
-      message("cycle " + std::to_string(done) + ": error " + std::to_string(kxdbg_cycle_first_error()) + " (" +
-              std::to_string(kxdbg_cycle_error_count()) + " recorded)");
+    message("stopped: cycle " + std::to_string(stop.cycle) + ", " + event_text(stop.kind, stop.place));
+    if (stop.frame.source != nullptr) message(source_line(*stop.frame.source, stop.frame.line));
+  } else {
+    if (stop.interrupted) message("interrupted");
+    if (const auto& ended = stop.ended) {
+      message("end of cycle " + std::to_string(ended->cycle) + " (t=" + format_seconds(ended->timeNs) + "s)");
+      if (ended->errors != 0) {
+        message("cycle " + std::to_string(ended->cycle) + ": error " + std::to_string(ended->firstError) + " (" +
+                std::to_string(ended->errors) + " recorded)");
+      }
     }
-    return ok_status();
+  }
+  prompt();
+}
+
+void Session::watch_changed(const Watch& watch, const Encoded& before, const std::string& where) {
+  message("watch " + shown_name(watch.variable) + ": " +
+          format_for_people(watch.variable.type, before.view(), plc().ticks_per_second()) + " -> " +
+          format_for_people(watch.variable.type, watch.value.view(), plc().ticks_per_second()) + " (" + where + ")");
+}
+
+void Session::watch_ended(const Watch& watch) {
+  const std::string note =
+      "no longer watching " + watch.variable.name + ": " + plc().module().name() + " has no such variable";
+  if (changing_) {
+    changeNotes_.push_back(note);
+  } else {
+    message(note);
   }
 }
 
@@ -125,6 +111,8 @@ void Session::prompt() {
     if (options_.echo) out_ << line << "\n";
     if (execute(line) == Flow::Resume) {
       clear_interruption();
+      // A clock kept in pace goes on from now, not with the cycles the stop held back.
+      engine_.restart_pace();
       return;
     }
   }
@@ -155,61 +143,14 @@ Flow Session::refuse(const std::string& text) {
   return Flow::Stay;
 }
 
-// ---- events ------------------------------------------------------------------------------------
-
-void KX_CDECL Session::on_enter(void* user, int32_t typeId, void* address, int32_t kind,
-                                EntryPointDescriptor* descriptor) {
-  // Runs inside the module's hook call: nothing may escape from here.
-  auto* session = static_cast<Session*>(user);
-  try {
-    const Place place = session->places_.resolve(typeId, address, descriptor);
-    const SourceLocation* source = place.offset ? session->source_.find(typeId, *place.offset, kind) : nullptr;
-    session->stack_.enter(kind, place, source);
-    session->event(kind, place, {place, source, source != nullptr ? source->line() : 0});
-  } catch (...) {
-    session->stepper_.quit();
-  }
-}
-
-void KX_CDECL Session::on_exit(void* user, EntryPointDescriptor*) {
-  auto* session = static_cast<Session*>(user);
-  try {
-    // An ExitHook with no block open (hooks switched on inside a block) names nothing.
-    Frame frame = session->stack_.exit_frame();
-    frame.line = frame.source != nullptr ? frame.source->exit_line() : 0;
-    session->event(kEventExit, frame.place, frame);
-  } catch (...) {
-    session->stepper_.quit();
-  }
-}
+// ---- the listing -------------------------------------------------------------------------------
 
 std::string Session::source_line(const SourceLocation& source, uint32_t line) const {
   std::string text = "  " + source.block->name;
   if (!source.instance.empty()) text += " " + std::string(source.instance);
   text += ", line " + std::to_string(line);
-  const std::string statement = source_.listing()->statement_at(line);
+  const std::string statement = target_.source().listing()->statement_at(line);
   return statement.empty() ? text : text + ": " + statement;
-}
-
-void Session::event(int32_t kind, const Place& place, const Frame& frame) {
-  const Stepper::Mode mode = stepper_.mode();
-  if (mode == Stepper::Mode::Quit) return;
-  const bool watchStop =
-      !watches_.empty() && check_watches("cycle " + std::to_string(cycle_) + ", seen at " + event_text(kind, place));
-  const Breakpoint* hit = mode == Stepper::Mode::Cycles ? nullptr : breakpoints_.hit(kind, place);
-  const bool interruptedNow = interrupted();
-  if (!stepper_.stop_at_event(kind, stack_.depth(), hit != nullptr, watchStop, interruptedNow)) return;
-  if (hit != nullptr) {
-    message("breakpoint " + std::to_string(hit->number) + ": " + hit->label());
-  } else if (interruptedNow) {
-    message("interrupted");
-  }
-  clear_interruption();
-  message("stopped: cycle " + std::to_string(cycle_) + ", " + event_text(kind, place));
-  if (frame.source != nullptr) message(source_line(*frame.source, frame.line));
-  stop_ = frame;
-  prompt();
-  stop_ = {};
 }
 
 // ---- variables ---------------------------------------------------------------------------------
@@ -226,24 +167,11 @@ std::string Session::shown_name(const Variable& variable) {
   return known != nullptr ? variable.name + " (" + known->name + ")" : variable.name;
 }
 
-bool Session::check_watches(const std::string& context) {
-  bool stop = false;
-  for (Watch& watch : watches_) {
-    auto now = plc().read(watch.variable);
-    if (!now || now->bytes == watch.value.bytes) continue;
-    message("watch " + shown_name(watch.variable) + ": " +
-            format_for_people(watch.variable.type, watch.value.view(), plc().ticks_per_second()) + " -> " +
-            format_for_people(watch.variable.type, now->view(), plc().ticks_per_second()) + " (" + context + ")");
-    watch.value = *now;
-    stop = stop || watch.stop;
-  }
-  return stop;
-}
-
-Result<DebugOutcome> debug(Engine& engine, const DebugOptions& options, std::istream& in, std::ostream& out) {
-  Session session(engine, options, in, out);
+Result<DebugOutcome> debug(Run& run, const DebugOptions& options, std::istream& in, std::ostream& out) {
+  Session session(run, options, in, out);
   if (auto status = session.run(); !status) return status.error();
-  return DebugOutcome{engine.cycles(), session.failed_commands(), ending_signal() ? interrupting_signal() : nullptr};
+  return DebugOutcome{run.engine().cycles(), session.failed_commands(),
+                      ending_signal() ? interrupting_signal() : nullptr};
 }
 
 }  // namespace softplc

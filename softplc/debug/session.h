@@ -1,7 +1,9 @@
 // The debugger of softplc: a command prompt on a text stream that works on the module's debug
-// events. It drives the engine one cycle at a time and is the runtime's hook handler for the whole
-// session; a stop is the prompt running inside the hook call, so the cycle is held there until a
-// command resumes it. Between cycles the same prompt runs from the session's own loop.
+// events. It takes part in a run (run/run.h) as its front end: it starts the run, drives its engine
+// one cycle at a time and is the runtime's hook handler for the whole session; a stop is the prompt
+// running inside the hook call, so the cycle is held there until a command resumes it. Between
+// cycles the same prompt runs from the session's own loop. Whatever else the run has (forces, the
+// trace, the live channels, reloads) goes on around it: a held cycle holds them too.
 //
 //   (softplc) break Ramp_Int
 //   breakpoint 1: Ramp_Int, the entry of every Ramp_Int block (type 14)
@@ -13,7 +15,7 @@
 #include <istream>
 #include <ostream>
 
-#include "softplc/engine/engine.h"
+#include "softplc/run/run.h"
 
 namespace softplc {
 
@@ -27,10 +29,10 @@ struct DebugOutcome {
   const char* signal = nullptr;  // the signal that ended the session (SIGTERM, SIGHUP)
 };
 
-// Switches the hooks on and runs the prompt until `quit` or the end of the input; the module is
-// initialised and its variables set before. Commands and everything they show go to `out`; a bad
-// command gets a message there and the prompt again. Fails only when the module or the runtime
-// does (the clock, a cycle).
-Result<DebugOutcome> debug(Engine& engine, const DebugOptions& options, std::istream& in, std::ostream& out);
+// Starts the run (which initialises the module and writes its --set values), switches the hooks on
+// and runs the prompt until `quit` or the end of the input. Commands and everything they show go to
+// `out`; a bad command gets a message there and the prompt again. Fails only when the run cannot
+// start, or the module or the runtime fails (the clock, a cycle). The run is not stopped.
+Result<DebugOutcome> debug(Run& run, const DebugOptions& options, std::istream& in, std::ostream& out);
 
 }  // namespace softplc

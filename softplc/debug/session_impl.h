@@ -1,5 +1,6 @@
-// The debugger session's inside, shared by its event handling (session.cpp) and its commands
-// (commands.cpp).
+// The debugger session's inside: the text prompt, a front end of the program under the debugger
+// (debuggee.h), shared by its stops and prompt (session.cpp) and its commands (commands.cpp,
+// listing_commands.cpp).
 #pragma once
 
 #include <functional>
@@ -8,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "softplc/debug/debuggee.h"
 #include "softplc/debug/model.h"
 #include "softplc/debug/session.h"
 #include "softplc/symbols/place.h"
@@ -31,21 +33,20 @@ struct Command {
   Flow (Session::*handler)(const std::vector<std::string>& args);
 };
 
-struct Watch {
-  Variable variable;
-  Encoded value;      // as last seen
-  bool stop = false;  // stop when it changes
-};
-
-class Session {
+class Session : public DebugFront {
  public:
-  Session(Engine& engine, const DebugOptions& options, std::istream& in, std::ostream& out);
-  ~Session();
+  Session(Run& run, const DebugOptions& options, std::istream& in, std::ostream& out);
+  ~Session() override = default;
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
   Status run();
   uint64_t failed_commands() const { return failed_; }
+
+  // The program is held: says where and why, and reads commands until one resumes it.
+  void stopped(const Stop& stop) override;
+  void watch_changed(const Watch& watch, const Encoded& before, const std::string& where) override;
+  void watch_ended(const Watch& watch) override;
 
   static std::span<const Command> commands();
 
@@ -73,11 +74,6 @@ class Session {
   Flow cmd_quit(const std::vector<std::string>& args);
 
  private:
-  // The hook handler; runs inside the module's hook calls.
-  static void KX_CDECL on_enter(void* user, int32_t typeId, void* address, int32_t kind,
-                                EntryPointDescriptor* descriptor);
-  static void KX_CDECL on_exit(void* user, EntryPointDescriptor* descriptor);
-  void event(int32_t kind, const Place& place, const Frame& frame);
   // "Ramp_Int IntRamp, line 192: StartReal := INT_TO_REAL(Start);" for the statement of an event
   // (`line` of the statement `source` or of its exit).
   std::string source_line(const SourceLocation& source, uint32_t line) const;
@@ -87,16 +83,13 @@ class Session {
   const Listing* listing_text();
   void show_lines(const Listing& listing, uint32_t first, uint32_t last);
 
-  Status run_cycles();
   // Reads and runs commands until one resumes the program (or the input ends: quit).
   void prompt();
   Flow execute(const std::string& line);
 
   Plc& plc() { return engine_.plc(); }
   const Symbols* symbols() { return engine_.plc().symbols(); }
-  bool hooks_on() { return plc().hooks() || plc().local_hooks(); }
-  // Whether a watch that stops saw a change; reports every change.
-  bool check_watches(const std::string& context);
+  bool hooks_on() { return target_.hooks_on(); }
   Result<std::string> read_text(const Variable& variable);
   Result<Variable> variable(std::string_view text) { return plc().variable(text); }
   // "284:BOOL (IntRamp.Reached)" for an offset that a known variable of that type starts at.
@@ -105,21 +98,19 @@ class Session {
   // A command that could not do what it was asked: the message, and the session counts a failure.
   Flow refuse(const std::string& text);
 
-  Engine& engine_;
   const DebugOptions& options_;
   std::istream& in_;
   std::ostream& out_;
-  PlaceResolver places_;
-  SourceMap source_;
-
-  Stepper stepper_;
-  CallStack stack_;
-  Breakpoints breakpoints_;
-  std::vector<Watch> watches_;
-  bool inCycle_ = false;
-  Frame stop_;             // where the held cycle stopped (source, line), when it is held at an event
-  uint64_t cycle_ = 0;     // the running cycle, or the next one between cycles
-  int64_t timeNs_ = 0;     // the running (or last) cycle's time
+  Debuggee target_;
+  // The debuggee's state, as the commands name it.
+  Engine& engine_ = target_.engine();
+  Stepper& stepper_ = target_.stepper();
+  const CallStack& stack_ = target_.stack();
+  Breakpoints& breakpoints_ = target_.breakpoints();
+  std::vector<Watch>& watches_ = target_.watches();
+  // `change` tells of the change before the watches it ends: their notes wait here meanwhile.
+  bool changing_ = false;
+  std::vector<std::string> changeNotes_;
   uint64_t failed_ = 0;
 };
 

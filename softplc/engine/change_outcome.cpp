@@ -1,6 +1,7 @@
 #include "softplc/engine/change_outcome.h"
 
 #include "softplc/plc/plc.h"
+#include "softplc/util/text.h"
 
 namespace softplc {
 
@@ -13,12 +14,21 @@ std::string describe_change(const Result<ChangeOutcome>& outcome, const ChangeCo
   const ChangeOutcome& change = *outcome;
   std::string text = "before cycle " + cycle + ": online change from " + change.from + " (layout " +
                      hex32(change.fromLayout) + ") to " + change.to + " (layout " + hex32(change.toLayout) + ", " +
-                     change.toCodeVersion + "), " + std::to_string(change.mapped) +
-                     (change.mapped == 1 ? " reference" : " references") + " mapped\n";
+                     change.toCodeVersion + "), " + plural(change.mapped, "reference", "references") +
+                     " mapped\n";
   for (const std::string& name : change.lost) {
     text += "  " + change.to + " has no variable " + name + " of the same type: it is no longer read\n";
   }
   return text;
+}
+
+void tell_change(const Result<ChangeOutcome>& outcome, const ChangeContext& context, std::ostream& out,
+                 std::ostream& err) {
+  if (outcome) {
+    out << describe_change(outcome, context) << std::flush;
+  } else {
+    err << "softplc: " << describe_change(outcome, context) << std::flush;
+  }
 }
 
 }  // namespace softplc

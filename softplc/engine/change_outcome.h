@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,11 @@ struct ChangeContext {
 // change before cycle 500 to PATH refused, A keeps running: REASON" ("reload before cycle 500 of
 // PATH refused, ..."). Each line ends in "\n".
 std::string describe_change(const Result<ChangeOutcome>& outcome, const ChangeContext& context);
+
+// Tells the change where a run tells it: one made on `out`, flushed (whoever watches the output
+// learns of it at once); a refused one on `err`, as a message of softplc ("softplc: online change
+// ... refused, ...").
+void tell_change(const Result<ChangeOutcome>& outcome, const ChangeContext& context, std::ostream& out,
+                 std::ostream& err);
 
 }  // namespace softplc

@@ -4,7 +4,8 @@
 
 namespace softplc {
 
-ChangeQueue::ChangeQueue(std::function<const ModuleCopy&()> running) : running_(std::move(running)) {}
+ChangeQueue::ChangeQueue(std::function<Result<PreparedModule>(const std::filesystem::path&)> prepare)
+    : prepare_(std::move(prepare)) {}
 
 ChangeQueue::~ChangeQueue() {
   {
@@ -93,7 +94,7 @@ void ChangeQueue::run() {
     // The engine swaps modules only for a prepared first request, and this one is first and not
     // prepared: the running module stays while it is compared with the new file.
     std::optional<Result<PreparedModule>> prepared;
-    if (!request->cancelled()) prepared.emplace(prepare_module(running_(), request->path_));
+    if (!request->cancelled()) prepared.emplace(prepare_(request->path_));
     lock.lock();
     request->preparing_ = false;
     if (request->cancelled()) {

@@ -1,5 +1,5 @@
 // Online changes prepared off the cycle thread. A request names a module file; a thread of the
-// queue's own copies, checks and loads it with its symbol file (target/online_change.h), one
+// queue's own copies, checks and loads it with its symbol file (plc/online_change.h), one
 // request at a time in the order they came, and the engine makes the change between two cycles
 // once it is prepared and due. The next request is prepared only after the engine has made (or
 // refused, or dropped) the one before, so every change is prepared against the module that runs
@@ -62,8 +62,9 @@ class ChangeRequest {
 
 class ChangeQueue {
  public:
-  // `running` gives the running module's copy, which a preparation compares with the new file.
-  explicit ChangeQueue(std::function<const ModuleCopy&()> running);
+  // `prepare` reads, checks and loads the module at a path against the running one (on the queue's
+  // thread, while the running module stays).
+  explicit ChangeQueue(std::function<Result<PreparedModule>(const std::filesystem::path&)> prepare);
   // Ends the thread: a preparation under way is finished and dropped, and every module waiting
   // to be unloaded is unloaded.
   ~ChangeQueue();
@@ -91,7 +92,7 @@ class ChangeQueue {
   void run();
   bool has_due_scheduled(uint64_t index) const;
 
-  std::function<const ModuleCopy&()> running_;
+  std::function<Result<PreparedModule>(const std::filesystem::path&)> prepare_;
   mutable std::mutex mutex_;
   std::condition_variable work_;       // to the thread: a request, a module to unload, or stop
   std::condition_variable readied_;    // to the engine: a preparation is done

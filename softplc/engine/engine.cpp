@@ -3,26 +3,22 @@
 #include <algorithm>
 #include <utility>
 
-#include "kxrt.h"
 #include "softplc/symbols/variable_spec.h"
 #include "softplc/plc/online_change.h"
 
 namespace softplc {
 
-namespace {
-
-std::string runtime_failure(const char* what) {
-  const char* message = kxrt_last_message();
-  return std::string(what) + (message != nullptr && *message != '\0' ? std::string(": ") + message : "");
-}
-
-}  // namespace
-
-Engine::Engine(std::unique_ptr<Plc> plc, EngineOptions options)
+Engine::Engine(std::unique_ptr<Plc> plc, EngineOptions options, EngineServices services)
     : plc_(std::move(plc)),
       options_(options),
-      pacer_(options.spinNs),
-      changes_([this]() -> const ModuleCopy& { return plc_->module().copy(); }) {}
+      runtime_(services.runtime ? std::move(services.runtime) : library_runtime(options.spinNs)),
+      calls_(runtime_->cycle_calls()),
+      prepare_(services.prepare ? std::move(services.prepare)
+                                : ModulePreparer([](const Plc& running, const std::filesystem::path& path) {
+                                    return prepare_module(running.module(), path);
+                                  })),
+      // The queue's thread reads the running module only while no change can be made (change_queue.h).
+      changes_([this](const std::filesystem::path& path) { return prepare_(*plc_, path); }) {}
 
 Engine::~Engine() = default;
 
@@ -45,18 +41,21 @@ HeldVariable& Engine::hold(const Variable& variable) {
 }
 
 Status Engine::start() {
-  const int32_t source = realtime() ? KXRT_CLOCK_MONOTONIC : KXRT_CLOCK_SIMULATED;
-  if (kxrt_clock_select(source) != 0) return runtime_error(runtime_failure("the runtime refused the clock"));
+  if (auto selected = runtime_->select_clock(options_.clock); !selected) return selected;
   simulatedNs_ = 0;
-  steadyOrigin_ = steady_clock_ns();
+  steadyOrigin_ = runtime_->steady_now_ns();
   return ok_status();
+}
+
+void Engine::restart_pace() {
+  steadyOrigin_ = runtime_->steady_now_ns() - static_cast<int64_t>(cycles_) * options_.period_ns();
 }
 
 bool Engine::finished(const RunLimit& limit) const {
   return (limit.deadlines && realtime() ? deadline_ : cycles_) >= limit.count;
 }
 
-int64_t Engine::now_ns() const { return realtime() ? kxrt_clock_now_ns() : steady_clock_ns(); }
+int64_t Engine::now_ns() const { return realtime() ? runtime_->clock_now_ns() : runtime_->steady_now_ns(); }
 
 Result<bool> Engine::run_cycle(const RunLimit& limit) {
   const uint64_t index = cycles_;
@@ -68,11 +67,10 @@ Result<bool> Engine::run_cycle(const RunLimit& limit) {
   CycleInfo cycle;
   cycle.index = index;
   if (realtime()) {
-    pacer_.wait_until(static_cast<int64_t>(deadline_) * period, stop_);
+    runtime_->wait_for_clock(static_cast<int64_t>(deadline_) * period, stop_);
     if (stop_requested()) return false;
     // The cycle's instant: latched once, right at its start.
-    kxrt_clock_latch();
-    cycle.timeNs = kxrt_clock_latched_ns();
+    cycle.timeNs = runtime_->latch_clock();
     const uint64_t reached = static_cast<uint64_t>(std::max<int64_t>(0, cycle.timeNs) / period);
     if (reached > deadline_) {
       const uint64_t last = limit.deadlines ? std::min(reached, limit.count) : reached;
@@ -85,20 +83,21 @@ Result<bool> Engine::run_cycle(const RunLimit& limit) {
     cycle.deadlineNs = static_cast<int64_t>(deadline_) * period;
   } else {
     if (options_.paced) {
-      pacer_.wait_until_steady(steadyOrigin_, static_cast<int64_t>(index) * period, stop_);
+      runtime_->wait_for_steady(steadyOrigin_ + static_cast<int64_t>(index) * period, stop_);
       if (stop_requested()) return false;
     }
     // Moving the simulated clock latches it (the first cycle runs at the origin, latched by start).
     if (index > 0) {
-      if (kxrt_clock_advance_ns(period) != 0) {
-        return runtime_error(runtime_failure("the runtime refused to advance the clock"));
+      if (calls_.advanceClock(period) != 0) {
+        const std::string why = runtime_->refusal();
+        return runtime_error("the runtime refused to advance the clock" + (why.empty() ? why : ": " + why));
       }
       simulatedNs_ += period;
     }
     cycle.timeNs = simulatedNs_;
     cycle.deadlineNs = simulatedNs_;
   }
-  kxdbg_begin_cycle();
+  calls_.beginCycle();
   if (!firstTimeNs_) firstTimeNs_ = cycle.timeNs;
   lastTimeNs_ = cycle.timeNs;
   for (CycleObserver* observer : cycleStarting_) observer->cycle_starting(*this, index, cycle.timeNs);
@@ -112,8 +111,8 @@ Result<bool> Engine::run_cycle(const RunLimit& limit) {
   }
   ++cycles_;
   ++deadline_;
-  cycle.errorCount = kxdbg_cycle_error_count();
-  if (cycle.errorCount != 0) cycle.firstError = kxdbg_cycle_first_error();
+  cycle.errorCount = calls_.errorCount();
+  if (cycle.errorCount != 0) cycle.firstError = calls_.firstError();
   for (CycleObserver* observer : afterCycle_) observer->after_cycle(*this, cycle);
   return true;
 }

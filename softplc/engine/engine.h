@@ -1,14 +1,17 @@
 // The scan engine: it owns the clock (simulated or real time), the deadline policy, the latching of
 // the clock before each cycle, the cycle call with its error information, the variables the host
 // keeps references to, online changes and the end of a run. Everything else that looks at cycles
-// is an observer (observer.h). `softplc run` wires observers and runs the engine to its limit; the
-// debugger drives the same engine one cycle at a time.
+// is an observer (observer.h). A run (run/run.h) assembles the observers and runs the engine to its
+// limit; the debugger drives the same engine one cycle at a time. The runtime libraries and the
+// system's clocks are behind EngineRuntime, and reading a module for an online change behind a
+// ModulePreparer, so that a test can run the engine on a fake clock with a module of its own.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,17 +19,12 @@
 
 #include "softplc/engine/change_outcome.h"
 #include "softplc/engine/change_queue.h"
+#include "softplc/engine/engine_runtime.h"
 #include "softplc/engine/interrupt.h"
 #include "softplc/engine/observer.h"
-#include "softplc/engine/pacer.h"
 #include "softplc/plc/plc.h"
 
 namespace softplc {
-
-enum class ClockKind {
-  Simulated,   // cycle k runs at exactly k × period, as fast as the machine allows
-  RealTime,    // the monotonic clock; each cycle starts at its deadline
-};
 
 // Real time: cycles start on absolute deadlines k × period after the start, so a late cycle does not
 // shift the ones after it. A cycle that starts a whole period or more after its deadline takes the
@@ -65,9 +63,20 @@ struct HeldVariable {
   bool lost = false;
 };
 
+// Reads, checks and loads the module at a path for an online change from `running` (on a thread of
+// its own, while `running` stays).
+using ModulePreparer =
+    std::function<Result<PreparedModule>(const Plc& running, const std::filesystem::path& path)>;
+
+// What an engine is made with besides its module and options; what is left empty is the host's own.
+struct EngineServices {
+  std::unique_ptr<EngineRuntime> runtime;   // default: library_runtime(options.spinNs)
+  ModulePreparer prepare;                   // default: prepare_module, from the module file
+};
+
 class Engine {
  public:
-  Engine(std::unique_ptr<Plc> plc, EngineOptions options);
+  Engine(std::unique_ptr<Plc> plc, EngineOptions options, EngineServices services = {});
   ~Engine();
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
@@ -94,6 +103,9 @@ class Engine {
   // Runs cycles until the limit is reached or a stop is asked for.
   Status run(const RunLimit& limit);
   bool finished(const RunLimit& limit) const;
+  // A simulated clock kept in pace: the pace starts again now, so that after a hold (a debugger's
+  // stop) the next cycle comes one period on rather than the missed ones back to back.
+  void restart_pace();
 
   // Asks the run to end after the cycle in progress (any thread; signals ask too).
   void request_stop() { stop_.store(true, std::memory_order_relaxed); }
@@ -106,6 +118,7 @@ class Engine {
   // The run's clock in nanoseconds: the runtime's monotonic clock in real time, a steady clock
   // otherwise (for execution times).
   int64_t now_ns() const;
+  EngineRuntime& runtime() { return *runtime_; }
 
   // Online change: the module at `path` (with its symbol file) replaces the running one between two
   // cycles and takes over its values; every held reference is mapped into it. A refusal leaves the
@@ -128,7 +141,9 @@ class Engine {
 
   std::unique_ptr<Plc> plc_;
   EngineOptions options_;
-  Pacer pacer_;
+  std::unique_ptr<EngineRuntime> runtime_;
+  CycleCalls calls_;
+  ModulePreparer prepare_;
   // The observers by the point they are told of, each list in the order they were added.
   std::vector<CycleObserver*> beforeCycle_;
   std::vector<CycleObserver*> cycleStarting_;

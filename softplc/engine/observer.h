@@ -1,6 +1,7 @@
 // What looks at the cycles: an observer sees each cycle of the engine at fixed points and may act
-// between two cycles. The trace writer, the statistics, the error tally, the event printer and the
-// online-change schedule are observers; the run command wires the ones it needs.
+// between two cycles. The trace writer, the statistics, the error tally, the event printer, the
+// online-change schedule and the debugger are observers; a run (run/run.h) adds the ones its plan
+// asks for, in the order of run/order.h.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "softplc/live/channel.h"
 
-#include <charconv>
+#include "softplc/util/text.h"
 
 namespace softplc {
 
@@ -24,12 +24,11 @@ Result<ListenAddress> parse_listen_address(const std::string& text, const char* 
     }
     address.explicitHost = true;
   }
-  unsigned port = 0;
-  const auto [end, ec] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
-  if (portText.empty() || ec != std::errc() || end != portText.data() + portText.size() || port == 0 || port > 65535) {
+  const std::optional<unsigned> port = whole_number<unsigned>(portText);
+  if (!port || *port == 0 || *port > 65535) {
     return usage_error(std::string(option) + " expects [ADDRESS:]PORT with a port from 1 to 65535, got '" + text + "'");
   }
-  address.port = static_cast<uint16_t>(port);
+  address.port = static_cast<uint16_t>(*port);
   return address;
 }
 

@@ -1,5 +1,5 @@
 // A live channel: a server that shows the running program to the outside and takes writes and
-// forces from it, through the exchange, from threads of its own. `softplc run` starts its
+// forces from it, through the exchange, from threads of its own. A run (run/run.h) starts its
 // channels before the first cycle and stops them after the last.
 #pragma once
 

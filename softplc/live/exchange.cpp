@@ -132,11 +132,15 @@ Result<Variable> Exchange::current(const Variable& variable, const Symbols* name
 
 Status Exchange::apply(Request& request) {
   if (request.kind == Kind::WriteMany) {
-    // Every name is looked up before the first value is written.
+    // Every name is looked up, and every place checked, before the first value is written.
     std::vector<Variable> variables;
     for (const VariableWrite& write : request.group) {
       auto variable = current(write.variable, request.names);
       if (!variable) return variable.error();
+      if (uint64_t{variable->offset} + variable->size() > engine_.plc().data_size()) {
+        return runtime_error(variable->name + " lies beyond the data area (" +
+                             std::to_string(engine_.plc().data_size()) + " bytes)");
+      }
       variables.push_back(std::move(variable).value());
     }
     for (std::size_t i = 0; i < variables.size(); ++i) {
@@ -176,7 +180,9 @@ void Exchange::share_forces() {
   ++forcesVersion_;
 }
 
-void Exchange::before_cycle(Engine&, uint64_t) {
+void Exchange::before_cycle(Engine&, uint64_t) { serve_requests(); }
+
+void Exchange::serve_requests() {
   std::deque<std::unique_ptr<Request>> requests;
   std::vector<std::unique_ptr<PendingChange>> changed;
   {
@@ -193,8 +199,7 @@ void Exchange::before_cycle(Engine&, uint64_t) {
   // Online changes first: the writes that came with them apply to the module that runs next.
   for (auto& change : changed) {
     const ChangeRequest& request = *change->request;
-    std::ostream* log = request.outcome()->ok() ? out_ : err_;
-    if (log != nullptr) *log << (log == err_ ? "softplc: " : "") << request.describe() << std::flush;
+    if (out_ != nullptr && err_ != nullptr) tell_change(*request.outcome(), request.context(), *out_, *err_);
     change->done.set_value(*request.outcome());
   }
   std::vector<Status> results;

@@ -86,6 +86,10 @@ class Exchange : public CycleObserver {
   void publish_initial();
   // The run has ended: pending and later requests fail.
   void end();
+  // Between two cycles, now: applies what the channels asked for since the last cycle began (and
+  // tells of the online changes made). Done before every cycle; a front end that holds the program
+  // between two cycles (the debugger at its prompt) calls it when it stops there.
+  void serve_requests();
 
   void before_cycle(Engine& engine, uint64_t index) override;
   void cycle_starting(Engine& engine, uint64_t index, int64_t timeNs) override;

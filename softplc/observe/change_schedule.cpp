@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "softplc/util/text.h"
+
 namespace softplc {
 
 ChangeSchedule::ChangeSchedule(std::vector<Replacement> replacements, std::ostream& out, std::ostream& err)
@@ -26,16 +28,14 @@ void ChangeSchedule::ask(Engine& engine, uint64_t index) {
 
 void ChangeSchedule::before_cycle(Engine& engine, uint64_t index) {
   if (request_ && request_->outcome()) {
-    const bool made = request_->outcome()->ok();
-    if (made) {
-      out_ << request_->describe();
+    tell_change(*request_->outcome(), request_->context(), out_, err_);
+    if (request_->outcome()->ok()) {
       const uint64_t planned = replacements_[next_].beforeCycle;
       if (index != planned) {
         out_ << "  (planned before cycle " << planned << "; the new module was still being read then)\n";
       }
       ++made_;
     } else {
-      err_ << "softplc: " << request_->describe();
       ++notMade_;
     }
     request_.reset();
@@ -49,8 +49,8 @@ void ChangeSchedule::finish(uint64_t cycles) {
   request_.reset();
   for (; next_ < replacements_.size(); ++next_) {
     err_ << "softplc: online change before cycle " << replacements_[next_].beforeCycle << " to "
-         << replacements_[next_].module.string() << " not made: the run ended after " << cycles
-         << (cycles == 1 ? " cycle\n" : " cycles\n");
+         << replacements_[next_].module.string() << " not made: the run ended after "
+         << plural(cycles, "cycle", "cycles") << "\n";
     ++notMade_;
   }
 }

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "softplc/util/text.h"
+
 namespace softplc {
 
 // ---- histogram ------------------------------------------------------------------------------
@@ -151,17 +153,13 @@ std::string summary_line(const char* label, const DurationSummary& s) {
   return line + "\n";
 }
 
-std::string counted(uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 }  // namespace
 
 std::string format_duration(double ns) { return format_with(ns, 4, false); }
 
 std::string format_stats(const CycleStats& stats, const std::string& title, bool realtime) {
   const std::string target = format_with(static_cast<double>(stats.period()), 6, true);
-  std::string text = "cycle statistics, " + title + ": " + counted(stats.cycles(), "cycle", "cycles");
+  std::string text = "cycle statistics, " + title + ": " + plural(stats.cycles(), "cycle", "cycles");
   if (realtime) {
     text += " in " + format_with(static_cast<double>(stats.last_start() - stats.first_start()), 4, false) +
             ", real-time, period " + target + "\n";
@@ -178,8 +176,8 @@ std::string format_stats(const CycleStats& stats, const std::string& title, bool
   if (stats.period_kept()) {
     text += "  period kept: no overruns, no deadlines skipped\n";
   } else {
-    text += "  period not kept: " + counted(stats.overruns(), "overrun", "overruns") + ", " +
-            counted(stats.skipped(), "deadline skipped", "deadlines skipped") + "\n";
+    text += "  period not kept: " + plural(stats.overruns(), "overrun", "overruns") + ", " +
+            plural(stats.skipped(), "deadline skipped", "deadlines skipped") + "\n";
   }
   return text;
 }

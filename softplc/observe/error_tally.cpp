@@ -1,6 +1,7 @@
 #include "softplc/observe/error_tally.h"
 
 #include "kxrt.h"
+#include "softplc/util/text.h"
 #include "softplc/util/values.h"
 
 namespace softplc {
@@ -31,8 +32,8 @@ void ErrorTally::after_cycle(Engine&, const CycleInfo& cycle) {
 std::string ErrorTally::report() const {
   std::string text;
   for (const auto& [code, entry] : entries_) {
-    text += error_text(code) + " recorded in " + std::to_string(entry.cycles) +
-            (entry.cycles == 1 ? " cycle" : " cycles") + " (first in cycle " + std::to_string(entry.firstCycle) +
+    text += error_text(code) + " recorded in " + plural(entry.cycles, "cycle", "cycles") + " (first in cycle " +
+            std::to_string(entry.firstCycle) +
             " at t=" + format_seconds(entry.firstTimeNs) + "s)\n";
   }
   return text;

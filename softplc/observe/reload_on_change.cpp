@@ -21,13 +21,8 @@ void ReloadOnChange::before_cycle(Engine& engine, uint64_t) {
   if (request_ && request_->outcome()) {
     ChangeContext context = request_->context();
     context.reload = true;
-    if (request_->outcome()->ok()) {
-      out_ << describe_change(*request_->outcome(), context) << std::flush;
-      ++made_;
-    } else {
-      err_ << "softplc: " << describe_change(*request_->outcome(), context);
-      ++refused_;
-    }
+    tell_change(*request_->outcome(), context, out_, err_);
+    ++(request_->outcome()->ok() ? made_ : refused_);
     request_.reset();
   }
   // A version that comes while one is being read is read after it.

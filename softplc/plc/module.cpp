@@ -20,13 +20,34 @@ std::filesystem::path absolute_or_given(const std::filesystem::path& path) {
   return ec ? path : absolute;
 }
 
+// A DLL's export directory names its file ("CCodePublic.dll"): the module is its stem; otherwise
+// the module file's name without its extension.
+std::string module_name(const ModuleCopy& copy) {
+  const std::string& exported = copy.image().exportName;
+  if (!exported.empty()) {
+    const std::string stem = std::filesystem::path(exported).stem().string();
+    if (!stem.empty()) return stem;
+  }
+  return copy.source().stem().string();
+}
+
 }  // namespace
 
-Module::Module(ModuleCopy copy, SharedLibrary library, ModuleExports exports)
+Module::Module(std::optional<ModuleCopy> copy, std::optional<SharedLibrary> library, ModuleExports exports,
+               std::filesystem::path source)
     : copy_(std::move(copy)),
       library_(std::move(library)),
       exports_(exports),
-      path_(absolute_or_given(copy_.source())) {}
+      source_(std::move(source)),
+      path_(copy_ ? absolute_or_given(source_) : source_),
+      name_(copy_ ? module_name(*copy_) : source_.string()) {}
+
+Module Module::in_process(std::string name, const ModuleExports& exports,
+                          std::optional<OnlineChangeExports> onlineChange) {
+  Module module(std::nullopt, std::nullopt, exports, std::filesystem::path(std::move(name)));
+  module.inProcessChange_ = onlineChange;
+  return module;
+}
 
 Result<Module> Module::load(const std::filesystem::path& path) {
   auto copy = ModuleCopy::make(path);
@@ -50,23 +71,18 @@ Result<Module> Module::open(ModuleCopy copy) {
     return runtime_error("module " + display_path(shown) + " lacks the export" + (missingCount > 1 ? "s " : " ") +
                          missing);
   }
-  return Module(std::move(copy), std::move(library).value(), exports);
-}
-
-std::string Module::name() const {
-  // A DLL's export directory names its file ("CCodePublic.dll"); the module is its stem.
-  const std::string& exported = copy_.image().exportName;
-  if (!exported.empty()) {
-    const std::string stem = std::filesystem::path(exported).stem().string();
-    if (!stem.empty()) return stem;
-  }
-  return copy_.source().stem().string();
+  std::filesystem::path source = copy.source();
+  return Module(std::move(copy), std::move(library).value(), exports, std::move(source));
 }
 
 Result<OnlineChangeExports> Module::online_change_exports() const {
+  if (!library_) {
+    if (inProcessChange_) return *inProcessChange_;
+    return runtime_error("module " + display_path(path()) + " has no online-change exports");
+  }
   OnlineChangeExports exports;
   std::string missing;
-  resolve(library_, exports, missing);
+  resolve(*library_, exports, missing);
   if (!missing.empty())
     return runtime_error("module " + display_path(path()) + " lacks the online-change export(s) " + missing);
   return exports;

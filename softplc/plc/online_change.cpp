@@ -61,12 +61,12 @@ std::string online_change_status(int32_t status, uint32_t expected, uint32_t run
   }
 }
 
-Result<PreparedModule> prepare_module(const ModuleCopy& running, const std::filesystem::path& path) {
+Result<PreparedModule> prepare_module(const Module& running, const std::filesystem::path& path) {
   // The file as it is now: a rebuilt module at the running one's path is a new module, and a file
   // with the running module's bytes is the running module, whatever its name.
   auto copy = ModuleCopy::make(path);
   if (!copy) return copy.error();
-  if (copy->same_contents(running)) {
+  if (running.copy() != nullptr && copy->same_contents(*running.copy())) {
     return refused("the new module is the running one itself (" + display_path(path) +
                    " has the same contents as the running module's file)");
   }

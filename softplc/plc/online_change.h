@@ -40,11 +40,11 @@ struct OnlineChange {
 // `expected` and `running` are the layout signatures for status 67.
 std::string online_change_status(int32_t status, uint32_t expected = 0, uint32_t running = 0);
 
-// Copies, checks and loads the module at `path` with its symbol file, as the module to replace the
-// one whose private copy is `running`: refuses a file with the running module's very bytes, a
-// module without the online-change exports and one whose version records or entry points cannot
-// be ours. Reads files and loads a library: meant for a thread other than the cycles'.
-Result<PreparedModule> prepare_module(const ModuleCopy& running, const std::filesystem::path& path);
+// Copies, checks and loads the module at `path` with its symbol file, as the module to replace
+// `running`: refuses a file with the running module's very bytes, a module without the
+// online-change exports and one whose version records or entry points cannot be ours. Reads files
+// and loads a library: meant for a thread other than the cycles'.
+Result<PreparedModule> prepare_module(const Module& running, const std::filesystem::path& path);
 
 // Between two cycles: registers the prepared module's entry points (its hook switch stored into
 // them, set like the running module's), asks KXocc_isReloadPossible(new, old) for every entry

@@ -1,7 +1,5 @@
 #include "softplc/symbols/variable_spec.h"
 
-#include <charconv>
-
 #include "softplc/symbols/names.h"
 #include "softplc/util/text.h"
 
@@ -24,18 +22,16 @@ Result<Variable> find_variable(std::string_view text, const Symbols* symbols, co
   std::string_view rest = text.front() == '@' ? text.substr(1) : text;
   const auto colon = rest.find(':');
   const std::string_view offsetText = rest.substr(0, colon);
-  uint32_t offset = 0;
-  const auto [end, ec] = std::from_chars(offsetText.data(), offsetText.data() + offsetText.size(), offset);
-  if (colon == std::string_view::npos || offsetText.empty() || ec != std::errc() ||
-      end != offsetText.data() + offsetText.size()) {
+  const std::optional<uint32_t> offset = whole_number<uint32_t>(offsetText);
+  if (colon == std::string_view::npos || !offset) {
     return usage_error("'" + shown(text) + "' is not OFFSET:TYPE (e.g. @16:INT, a data-area offset and BOOL, INT, UINT, REAL or TIME)");
   }
   const std::string_view typeText = rest.substr(colon + 1);
   for (ValueType type : {ValueType::Bool, ValueType::Int, ValueType::Uint, ValueType::Real, ValueType::Time}) {
     if (same_name(typeText, type_name(type))) {
       Variable variable;
-      variable.name = std::to_string(offset) + ":" + std::string(type_name(type));
-      variable.offset = offset;
+      variable.name = std::to_string(*offset) + ":" + std::string(type_name(type));
+      variable.offset = *offset;
       variable.type = type;
       return variable;
     }

@@ -25,6 +25,10 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
   return a.size() == b.size() && starts_with_ignoring_case(a, b);
 }
 
+std::string plural(uint64_t count, std::string_view one, std::string_view many) {
+  return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
 std::string_view trimmed(std::string_view text, std::string_view blanks) {
   const auto first = text.find_first_not_of(blanks);
   if (first == std::string_view::npos) return {};

@@ -3,7 +3,10 @@
 // fields as RFC 4180 writes and reads them.
 #pragma once
 
+#include <charconv>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +23,20 @@ std::string_view trimmed(std::string_view text, std::string_view blanks = " \t\r
 
 // The pieces between the separators, empty ones included: "a,,b" gives "a", "", "b"; "" gives "".
 std::vector<std::string_view> split(std::string_view text, char separator);
+
+// The whole of `text` as a whole number of type T: decimal digits only (a '-' first for a signed T),
+// nothing before or after them, within T's range; none otherwise. The one parser of counts, ports,
+// offsets, priorities and sizes that the command line, the debugger and the channels read.
+template <class T>
+std::optional<T> whole_number(std::string_view text) {
+  T value{};
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// "1 cycle", "3 cycles": the count and the word for it.
+std::string plural(uint64_t count, std::string_view one, std::string_view many);
 
 // Text that came from outside (a name, a field, a request) as a message may show it: printable
 // ASCII as it is, a backslash doubled, line ends and tabs as \n \r \t, any other byte as \xHH;

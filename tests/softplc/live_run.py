@@ -16,11 +16,12 @@ def free_port():
 
 
 class LiveRun:
-    """`command run ARGS OPTION ADDRESS`, up to `attempts` times on a new port while another program
-    takes the port between the look and the bind. `.banner` is the line that says it serves; after
+    """`command VERB ARGS OPTION ADDRESS` (VERB: run, or debug with `stdin` a pipe for its commands),
+    up to `attempts` times on a new port while another program takes the port between the look and
+    the bind. `.banner` is the line that says it serves; after
     stop() or wait(), `.out` and `.err` hold all it printed, `.output` both."""
 
-    def __init__(self, command, args, option, address, ready, attempts=3, timeout=15):
+    def __init__(self, command, args, option, address, ready, attempts=3, timeout=15, verb="run", stdin=None):
         self.command = command if isinstance(command, list) else [command]   # ["wine", "softplc.exe"] too
         self.process = None
         self.banner = ""
@@ -28,8 +29,8 @@ class LiveRun:
         for _ in range(attempts):
             self.port = free_port()
             self.process = subprocess.Popen(
-                [*self.command, "run", *args, option, address(self.port)],
-                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                [*self.command, verb, *args, option, address(self.port)],
+                stdin=stdin or subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
             if self._wait_ready(ready, timeout):
                 return
             self.stop()
@@ -65,8 +66,9 @@ class LiveRun:
             self.process.wait()
         for reader in self._readers:
             reader.join(5)
-        self.process.stdout.close()
-        self.process.stderr.close()
+        for stream in (self.process.stdin, self.process.stdout, self.process.stderr):
+            if stream is not None:
+                stream.close()
         self.out, self.err = "".join(self._out), "".join(self._err)
         self.output = self.out + self.err
         status, self.process = self.process.returncode, None

@@ -20,6 +20,7 @@
 #include "softplc/live/modbus/modbus_channel.h"
 #include "softplc/live/modbus/modbus_request.h"
 #include "softplc/live/net/server.h"
+#include "softplc/util/text.h"
 
 namespace softplc {
 
@@ -241,9 +242,7 @@ std::string ModbusChannel::report() const {
   const Counters& c = counters_;
   const net::ServerCounts connections = server_.counts();
   std::ostringstream out;
-  const auto counted = [](uint64_t n, const char* what) {
-    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
-  };
+  const auto counted = [](uint64_t n, const std::string& what) { return plural(n, what, what + "s"); };
   out << "modbus: " << counted(c.requests, "request") << " (" << counted(c.reads, "read") << ", "
       << counted(c.writes, "write") << ") from " << counted(connections.accepted, "client") << ", at most " << connections.peak
       << " at once\n";

@@ -1,7 +1,6 @@
 #include "softplc/live/modbus/register_map.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -30,12 +29,7 @@ std::optional<ValueType> type_named(std::string_view text) {
   return std::nullopt;
 }
 
-std::optional<uint32_t> number(std::string_view text) {
-  uint32_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
+std::optional<uint32_t> number(std::string_view text) { return whole_number<uint32_t>(text); }
 
 std::string range_text(const MapEntry& entry) {
   std::string text = std::string(table_name(entry.table)) + " " + std::to_string(entry.address);
@@ -285,8 +279,7 @@ Result<RegisterMap> parse_register_map(std::string_view text, const Symbols& sym
 
   if (!mistakes.empty()) {
     std::stable_sort(mistakes.begin(), mistakes.end(), [](const Mistake& a, const Mistake& b) { return a.line < b.line; });
-    std::string message = "Modbus map " + fileName + ": " + std::to_string(mistakes.size()) +
-                          (mistakes.size() == 1 ? " mistake" : " mistakes");
+    std::string message = "Modbus map " + fileName + ": " + plural(mistakes.size(), "mistake", "mistakes");
     for (std::size_t i = 0; i < mistakes.size() && i < kMaxReported; ++i) {
       message += "\n  " + fileName + (mistakes[i].line != 0 ? ":" + std::to_string(mistakes[i].line) : "") + ": " +
                  mistakes[i].message;

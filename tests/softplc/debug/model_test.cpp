@@ -20,15 +20,15 @@ struct Event {
 // One cycle: the program, a block with one operation inside, a second block with its body, the
 // program's exit. Indices in comments.
 const std::vector<Event> kCycle = {
-    {kEventEntry, 3, 0, ""},              // 0
-    {kEventStep, 14, 260, "IntRamp"},     // 1
-    {kEventEntry, 14, 260, "IntRamp"},    // 2
-    {kEventStep, 20, 412, "IntRamp.StartReal"},    // 3
-    {kEventEntry, 20, 412, "IntRamp.StartReal"},   // 4
+    {KX_EVENT_ENTRY, 3, 0, ""},              // 0
+    {KX_EVENT_STEP, 14, 260, "IntRamp"},     // 1
+    {KX_EVENT_ENTRY, 14, 260, "IntRamp"},    // 2
+    {KX_EVENT_STEP, 20, 412, "IntRamp.StartReal"},    // 3
+    {KX_EVENT_ENTRY, 20, 412, "IntRamp.StartReal"},   // 4
     {kEventExit, 0, 0, ""},               // 5 leaves the operation
     {kEventExit, 0, 0, ""},               // 6 leaves IntRamp
-    {kEventStep, 28, 720, "Ext1"},        // 7
-    {kEventEntry, 28, 720, "Ext1"},       // 8
+    {KX_EVENT_STEP, 28, 720, "Ext1"},        // 7
+    {KX_EVENT_ENTRY, 28, 720, "Ext1"},       // 8
     {kEventExit, 0, 0, ""},               // 9
     {kEventExit, 0, 0, ""},               // 10 leaves the program
 };
@@ -117,8 +117,8 @@ TEST(DebuggerModel, BreakpointsFireOnTheirEventsOnly) {
       {{0, Breakpoint::Target::Variable, 20, 412, "IntRamp.StartReal", "INT_TO_REAL", 0}, {4, 1004}},
       {{0, Breakpoint::Target::TypeId, 20, 0, "", "INT_TO_REAL", 0}, {3, 4, 5, 1003, 1004, 1005}},
       // A statement of the listing: its first event in the instances named, or the block's exit.
-      {{0, Breakpoint::Target::Line, 20, 0, "line 192", "Ramp_Int", 0, kEventStep, {412}, 192}, {3, 1003}},
-      {{0, Breakpoint::Target::Line, 20, 0, "line 192", "Ramp_Int", 0, kEventStep, {600, 700}, 192}, {}},
+      {{0, Breakpoint::Target::Line, 20, 0, "line 192", "Ramp_Int", 0, KX_EVENT_STEP, {412}, 192}, {3, 1003}},
+      {{0, Breakpoint::Target::Line, 20, 0, "line 192", "Ramp_Int", 0, KX_EVENT_STEP, {600, 700}, 192}, {}},
       {{0, Breakpoint::Target::Line, 14, 0, "line 224", "Ramp_Int", 0, kEventExit, {260}, 224}, {6, 1006}},
   };
   for (const auto& c : cases) {

@@ -1,0 +1,62 @@
+// What a run is to do: every option of `softplc run` (and of `debug`, which takes a part of them)
+// as the run takes it, each with its default here and nowhere else. The option table (options.h)
+// converts text (the command line's, or a configuration file's) into a plan; a run (run.h) is made
+// from one.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "softplc/engine/engine.h"
+#include "softplc/engine/realtime.h"
+#include "softplc/live/http/http_channel.h"
+#include "softplc/live/modbus/modbus_channel.h"
+#include "softplc/observe/change_schedule.h"
+#include "softplc/plc/plc.h"
+
+namespace softplc {
+
+struct PlotOptions {
+  std::filesystem::path path;   // the PNG file; empty: no plot
+  unsigned width = 1000;
+  unsigned height = 600;
+};
+
+struct RunPlan {
+  std::filesystem::path module;                  // empty: the module beside softplc
+  SymbolSource symbols;                          // --symbols
+  // The run's end: --cycles, or the cycles that start within --duration; neither: no end of its
+  // own (the debugger's run ends when the session does).
+  std::optional<uint64_t> cycles;
+  std::optional<int64_t> durationNs;
+  int64_t periodNs = 10'000'000;
+  bool realtime = false;
+  RealTimeOptions rt;                            // --rt, --rt-priority, --cpu
+  int64_t spinNs = 0;                            // --spin
+  uint32_t startMode = 0;                        // 0 cold, 1 warm (--warm)
+  std::vector<std::string> sets;                 // NAME=VALUE, resolved against the module
+  std::vector<std::string> forces;               // NAME=VALUE, resolved against the module
+  std::optional<std::filesystem::path> tracePath;
+  bool events = false;
+  bool stats = false;                            // statistics of a simulated run (real time always has them)
+  std::optional<int64_t> statsEveryNs;
+  PlotOptions plot;
+  std::vector<std::string> vars;                 // what the plot draws, the trace adds
+  std::vector<Replacement> replacements;         // in cycle order, at most one per cycle
+  bool reloadOnChange = false;
+  bool serveModbus = false;                      // --modbus, with the options below
+  ModbusOptions modbus;
+  bool serveHttp = false;                        // --http, with the options below
+  HttpOptions http;
+
+  bool live() const { return serveModbus || serveHttp; }
+  bool plotting() const { return !plot.path.empty(); }
+  // Statistics are printed at the end: always in real time, in a simulated run when asked.
+  bool show_stats() const { return realtime || stats || statsEveryNs.has_value(); }
+  RunLimit limit() const;
+};
+
+}  // namespace softplc
