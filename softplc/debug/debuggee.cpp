@@ -5,6 +5,26 @@
 
 namespace softplc {
 
+namespace {
+
+// The live channels' view of a stop: held from here until the front end lets the program go on.
+class HeldForChannels {
+ public:
+  HeldForChannels(RunStatus* status, HeldAt at) : status_(status) {
+    if (status_ != nullptr) status_->hold(std::move(at));
+  }
+  ~HeldForChannels() {
+    if (status_ != nullptr) status_->resume();
+  }
+  HeldForChannels(const HeldForChannels&) = delete;
+  HeldForChannels& operator=(const HeldForChannels&) = delete;
+
+ private:
+  RunStatus* status_;
+};
+
+}  // namespace
+
 std::string event_text(int32_t kind, const Place& place) {
   if (kind == kEventExit) return "exit " + place.text();
   return "enter(" + std::to_string(kind) + ") " + place.text();
@@ -37,7 +57,11 @@ Status Debuggee::start() {
 Status Debuggee::run() {
   Stop stop;   // before the first cycle
   for (;;) {
-    front_.stopped(stop);
+    {
+      const HeldForChannels held(run_.status(),
+                                 softplc::held_at(source_, nullptr, false, stop.cycle, "before cycle " + std::to_string(stop.cycle)));
+      front_.stopped(stop);
+    }
     if (stepper_.mode() == Stepper::Mode::Quit) return ok_status();
     auto next = run_cycles();
     if (!next) return next.error();
@@ -116,7 +140,11 @@ void Debuggee::event(int32_t kind, const Place& place, const Frame& frame) {
   stop.frame = frame;
   stop.breakpoint = hit;
   held_ = frame;
-  front_.stopped(stop);
+  {
+    const HeldForChannels held(run_.status(),
+                               softplc::held_at(source_, frame.source, kind == kEventExit, cycle_, event_text(kind, place)));
+    front_.stopped(stop);
+  }
   held_ = {};
 }
 

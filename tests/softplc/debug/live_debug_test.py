@@ -59,6 +59,9 @@ class HeldCycle(unittest.TestCase):
             # Held: the web view reads the values published before the cycle; the write is queued
             # (504 once the API stops waiting for it) and the program does not see it.
             self.assertEqual(debugger.request("GET", "/api/variables/ExtIn11")[1]["value"], 0)
+            held = debugger.request("GET", "/api/status")[1]["held"]
+            self.assertEqual((held["cycle"], held["line"], held["block"], held["instance"], held["statement"]),
+                             (0, 143, "Ramp_Int", "IntRamp", "FUNCTION_BLOCK Ramp_Int"), held)
             status, answer = debugger.request("PUT", "/api/variables/ExtIn11", {"value": -7})
             self.assertEqual(status, 504, answer)
             self.assertIn("stays queued", answer["error"])
@@ -69,6 +72,8 @@ class HeldCycle(unittest.TestCase):
             debugger.wait_for("end of cycle 0 (t=0s)")
             debugger.wait_for("(softplc) print ExtIn11\nExtIn11 = -7\n")
             self.assertEqual(client.read_holding_registers(5, count=1).registers, [0x10000 - 7])
+            held = debugger.request("GET", "/api/status")[1]["held"]   # between two cycles, at the prompt
+            self.assertEqual((held["cycle"], held["line"], held["event"]), (1, 0, "before cycle 1"), held)
             client.close()
             debugger.send("quit")
             self.assertEqual(debugger.wait(20), 0, debugger.output)
