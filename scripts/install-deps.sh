@@ -17,6 +17,7 @@ need_pkgs=(
   libboost-dev
   libjs-dygraphs
   chromium chromium-driver python3-selenium
+  libyaml-cpp-dev:i386 dpkg-dev
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -38,6 +39,37 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   as_root apt-get update -qq
   as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# yaml-cpp for the mingw-w64 build (scenario files under Wine): Debian has no mingw build of it, so
+# its source package is fetched once with apt itself, from a source list of its own (the system's
+# apt configuration is left as it is), into /usr/local/src/yaml-cpp; the windows-i686 build
+# compiles it there as a subdirectory. The Linux build uses libyaml-cpp-dev:i386.
+yaml_src=/usr/local/src/yaml-cpp
+if [ ! -f "$yaml_src/include/yaml-cpp/yaml.h" ]; then
+  echo "fetching yaml-cpp from Debian's source package"
+  work=$(mktemp -d)
+  mkdir -p "$work/parts" "$work/lists/partial" "$work/cache" "$work/src"
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed -e 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >"$work/parts/src.sources"
+  else
+    grep -h '^deb ' /etc/apt/sources.list | sed -e 's/^deb /deb-src /' >"$work/parts/src.list"
+  fi
+  apt_src=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$work/parts"
+           -o "Dir::State::Lists=$work/lists" -o "Dir::Cache=$work/cache" -o APT::Sandbox::User=root)
+  as_root apt-get "${apt_src[@]}" -qq update
+  (cd "$work/src" && as_root apt-get "${apt_src[@]}" -qq source yaml-cpp) >"$work/log" 2>&1 || true
+  tree=$(find "$work/src" -maxdepth 4 -path '*/include/yaml-cpp/yaml.h' | head -n 1)
+  if [ -z "$tree" ]; then
+    cat "$work/log" >&2
+    echo "install-deps: no yaml-cpp sources in Debian's source package yaml-cpp" >&2
+    exit 1
+  fi
+  tree=$(dirname "$(dirname "$(dirname "$tree")")")
+  as_root mkdir -p "$(dirname "$yaml_src")"
+  as_root rm -rf "$yaml_src"
+  as_root cp -r "$tree" "$yaml_src"
+  as_root rm -rf "$work"
 fi
 
 # The mingw-w64 compiler comes in a win32-thread and a posix-thread flavour; std::thread and

@@ -22,9 +22,11 @@ constexpr const char* kExitCodes =
     "command or option, missing argument, unknown variable, value that does not parse or does not\n"
     "fit its type); 3 the run went to its end, but an online change (--replace-at) was refused or\n"
     "its cycle not reached: the old module ran on; 4 the run was interrupted (Ctrl-C, SIGTERM,\n"
-    "SIGHUP) after the cycle in progress, with its trace complete and its report printed.";
+    "SIGHUP) after the cycle in progress, with its trace complete and its report printed.\n"
+    "softplc test: 0 every scenario passed; 1 a scenario failed or could not run; 2 the command\n"
+    "line is wrong; 4 interrupted; 6 a scenario file is wrong (nothing ran).";
 
-constexpr const char* kCommands = "info, vars, run, debug, modbus-map, help";
+constexpr const char* kCommands = "info, vars, run, debug, test, modbus-map, help";
 
 void add_symbols_option(CLI::App* command, Arguments& args) {
   command
@@ -144,6 +146,35 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       "of the input quits. The clock is the simulated one (kept in pace with real time while --modbus or\n"
       "--http serves); a cycle held at a stop holds the live channels' writes until the program goes on.");
 
+  TestArguments testArgs;
+  CLI::App* test = app.add_subcommand(
+      "test", "Run scenario files on the simulated clock: the expectations of each scenario, a line per scenario, "
+              "a JUnit report");
+  test->add_option("PATHS", testArgs.paths, "Scenario files (YAML), or folders of them (*.yaml, *.yml)")
+      ->type_name("FILE|DIR");
+  test->add_option("-j,--jobs", testArgs.jobs, "Run N scenarios at a time, each in a process of its own (default 1)")
+      ->type_name("N");
+  test->add_option("--junit", testArgs.junit, "Write a JUnit XML report of the scenarios")->type_name("FILE.xml");
+  test->add_option("--trace-failures", testArgs.traceFailures,
+                   "For each failed scenario, write its trace (CSV) and a plot of what it checks around the failure "
+                   "into DIR (needs gnuplot)")
+      ->type_name("DIR");
+  test->add_option("--shard", testArgs.shard,
+                   "Run the K-th of N equal parts of the scenarios (by file and name), e.g. --shard 2/4")
+      ->type_name("K/N");
+  test->add_option("--filter", testArgs.filter, "Run only the scenarios whose 'FILE: NAME' holds PATTERN (any case)")
+      ->type_name("PATTERN");
+  test->add_option("--module", testArgs.module, "Run every scenario with this module, whatever its file names")
+      ->type_name("MODULE");
+  test->add_option("--one", testArgs.one)->group("");
+  test->add_option("--index", testArgs.index)->group("");
+  test->add_option("--outcome", testArgs.outcome)->group("");
+  test->footer(
+      "Exit status: 0 every scenario passed; 1 a scenario failed or could not run (or the report could not\n"
+      "be written); 2 the command line is wrong; 4 interrupted (Ctrl-C, SIGTERM); 6 a scenario file is wrong:\n"
+      "it does not parse, or names a key, a variable, a time or a condition that does not fit (every\n"
+      "mistake is told with its file, line and column) - then no scenario runs.");
+
   CLI::App* modbusMap = app.add_subcommand("modbus-map", "Print the Modbus register map of the module");
   modbusMap->add_option("MODULE", args.module, moduleHelp);
   modbusMap->add_flag("--csv", args.csv, "As CSV: name,table,address,count,type,access");
@@ -153,7 +184,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   add_symbols_option(modbusMap, args);
 
   CLI::App* help = app.add_subcommand("help", "Print this help, or the help of COMMAND");
-  help->add_option("COMMAND", args.helpTopic, "info, vars, run, debug or modbus-map");
+  help->add_option("COMMAND", args.helpTopic, "info, vars, run, debug, test or modbus-map");
 
   if (argc <= 1) {
     out << main_help(app);
@@ -162,7 +193,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   // An unknown command gets its own message rather than a parser complaint about extra arguments.
   if (argv[1][0] != '-') {
     const std::string command = argv[1];
-    if (command != "info" && command != "vars" && command != "run" && command != "debug" && command != "modbus-map" &&
+    if (command != "info" && command != "vars" && command != "run" && command != "debug" && command != "test" && command != "modbus-map" &&
         command != "help") {
       return report_error(usage_error("unknown command '" + command + "' (commands: " + kCommands + ")"), err);
     }
@@ -171,7 +202,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    for (CLI::App* command : {info, vars, run, debug, modbusMap}) {
+    for (CLI::App* command : {info, vars, run, debug, test, modbusMap}) {
       if (command->parsed()) {
         out << command->help();
         return kExitOk;
@@ -188,7 +219,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       out << main_help(app);
       return kExitOk;
     }
-    for (CLI::App* command : {info, vars, run, debug, modbusMap}) {
+    for (CLI::App* command : {info, vars, run, debug, test, modbusMap}) {
       if (command->get_name() == args.helpTopic) {
         out << command->help();
         return kExitOk;
@@ -200,6 +231,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   if (info->parsed()) return command_info(args, out, err);
   if (vars->parsed()) return command_vars(args, out, err);
   if (modbusMap->parsed()) return command_modbus_map(args, out, err);
+  if (test->parsed()) return command_test(testArgs, out, err);
   const bool debugging = debug->parsed();
   auto plan = debugging ? debugOptions.plan(kForDebug) : runOptions.plan(kForRun);
   if (!plan) return report_error(plan.error(), err);

@@ -20,6 +20,9 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitChangeNotMade = 3;
 // A signal (Ctrl-C, SIGTERM, SIGHUP) ended the run early; the trace and the report are complete.
 inline constexpr int kExitInterrupted = 4;
+// `test`: a scenario file is wrong (it does not parse, or names what the module does not have);
+// no scenario ran.
+inline constexpr int kExitBadScenarioFile = 6;
 
 // Prints "softplc: MESSAGE" (and for a usage error the pointer to --help) and gives the status.
 int report_error(const Error& error, std::ostream& err);
@@ -34,5 +37,6 @@ int command_vars(const Arguments& args, std::ostream& out, std::ostream& err);
 int command_run(RunPlan plan, std::ostream& out, std::ostream& err);
 int command_debug(RunPlan plan, const Arguments& args, std::ostream& out, std::ostream& err);
 int command_modbus_map(const Arguments& args, std::ostream& out, std::ostream& err);
+int command_test(const TestArguments& args, std::ostream& out, std::ostream& err);
 
 }  // namespace softplc

@@ -39,6 +39,9 @@ struct RunPlan {
   uint32_t startMode = 0;                        // 0 cold, 1 warm (--warm)
   std::vector<std::string> sets;                 // NAME=VALUE, resolved against the module
   std::vector<std::string> forces;               // NAME=VALUE, resolved against the module
+  // A front end forces and releases variables as the run goes (a scenario's steps): the run makes
+  // the exchange that does it even without a force of its own.
+  bool forcing = false;
   std::optional<std::filesystem::path> tracePath;
   bool events = false;
   bool stats = false;                            // statistics of a simulated run (real time always has them)

@@ -174,7 +174,7 @@ Status Run::start() {
 }
 
 Status Run::make_participants() {
-  if (plan_.live() || !forces_.empty()) {
+  if (plan_.live() || !forces_.empty() || plan_.forcing) {
     exchange_.emplace(*engine_);
     exchange_->set_log(&log_.out, &log_.err);
     for (const Assignment& force : forces_) exchange_->force_now(force.variable, force.bytes);
