@@ -37,7 +37,7 @@ void print_outcome(const ScenarioOutcome& outcome, std::ostream& out) {
   } else {
     out << " (" << format_seconds(outcome.simulatedNs) << " s simulated, " << wall(outcome.wallSeconds) << " s)\n";
   }
-  for (const ScenarioFailure& failure : outcome.failures) out << "  " << failure.line() << "\n";
+  for (const ScenarioFailure& failure : outcome.failures) out << "  " << failure.lines("    ") << "\n";
   for (const std::string& note : outcome.notes) out << "  " << note << "\n";
   if (outcome.trace) out << "  trace written to " << *outcome.trace << "\n";
   if (outcome.plot) out << "  plot written to " << *outcome.plot << "\n";

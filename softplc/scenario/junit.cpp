@@ -132,7 +132,7 @@ std::string junit_report(const std::vector<ScenarioOutcome>& outcomes, double wa
              attribute("time", seconds(outcome->wallSeconds)) + ">\n";
       if (outcome->status == ScenarioOutcome::Status::Failed) {
         std::string text;
-        for (const ScenarioFailure& failure : outcome->failures) text += failure.line() + "\n";
+        for (const ScenarioFailure& failure : outcome->failures) text += failure.lines("  ") + "\n";
         xml += "      <failure" + attribute("message", outcome->failures.front().line()) +
                attribute("type", "expectation") + ">" + xml_escaped(text, false) + "</failure>\n";
       } else if (outcome->status == ScenarioOutcome::Status::Broken) {

@@ -7,8 +7,12 @@
 namespace softplc {
 
 std::string ScenarioFailure::line() const {
-  std::string text = where + ": at t=" + format_seconds(timeNs) + "s (cycle " + std::to_string(cycle) + "): " + message;
-  for (const std::string& place : written) text += "; " + place;
+  return where + ": at t=" + format_seconds(timeNs) + "s (cycle " + std::to_string(cycle) + "): " + message;
+}
+
+std::string ScenarioFailure::lines(std::string_view indent) const {
+  std::string text = line();
+  for (const std::string& place : written) text += "\n" + std::string(indent) + place;
   return text;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "softplc/util/result.h"
@@ -21,8 +22,10 @@ struct ScenarioFailure {
   std::vector<std::string> variables;  // the variables it looks at (for the failure's plot)
   int64_t fromNs = 0;                  // the expectation's time, or the start of its interval
 
-  // "FILE:L:C: at t=50s (cycle 5000): MESSAGE; NAME is written at ...".
+  // "FILE:L:C: at t=50s (cycle 5000): MESSAGE".
   std::string line() const;
+  // The line, then a line "INDENTNAME is written at ..." for each place.
+  std::string lines(std::string_view indent) const;
 };
 
 struct ScenarioOutcome {
