@@ -165,6 +165,19 @@ def failing_scenarios(softplc, work, wine):
               f"{name}: text {failure.text!r}")
 
 
+def trace_failures(softplc, work):
+    """--trace-failures: a failed scenario's trace with the variables it checks, and its plot."""
+    code, out, err = run([softplc, "test", "fails.yaml", "--trace-failures", "traces", "--filter", "ALWAYS broken"], work)
+    stem = os.path.join("traces", "fails--an_always_broken_in_one_cycle")
+    check(code == 1 and f"  trace written to {stem}.csv\n  plot written to {stem}.png\n" in out, f"{out}{err}")
+    check(sorted(os.listdir(os.path.join(work, "traces"))) == [os.path.basename(stem) + e for e in (".csv", ".png")],
+          "only the failed scenario leaves a trace and a plot")
+    with open(os.path.join(work, stem + ".csv"), encoding="utf-8") as f:
+        rows = f.read().splitlines()
+    check(rows[0].endswith(",BlinkQ,LagFilter.Reset") and len(rows) == 102, f"the trace: {rows[0]}, {len(rows)} rows")
+    check("1 scenario: 0 passed, 1 failed (1 file, 1 of 6 scenarios selected, " in out, out)
+
+
 def bad_files(softplc, work, wine):
     folder = os.path.join(work, "bad")
     os.makedirs(folder)
@@ -228,6 +241,7 @@ def main():
         bad_files(softplc, work, wine)
         if not wine:
             shards_and_jobs(softplc, "scenarios", work, wine)
+            trace_failures(softplc, work)
     print("FAILED" if failures else "passed", f"({len(failures)} failures)")
     return 1 if failures else 0
 
