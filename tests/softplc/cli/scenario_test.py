@@ -108,6 +108,8 @@ def run(command, cwd, wine=False):
                           env=dict(os.environ, WINEDEBUG="-all"))
     out = done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
     err = done.stderr.decode("utf-8", "replace").replace("\r\n", "\n")
+    if wine:   # the Windows program joins the paths it finds with backslashes
+        out, err = out.replace("\\", "/"), err.replace("\\", "/")
     return done.returncode, out, err
 
 
