@@ -185,7 +185,7 @@ void ScenarioChecker::check_condition(State& state, const Engine& engine, const 
   }
   switch (state.check.span) {
     case Check::Span::At:
-      if (!*held) fail(state, engine, cycle.index, cycle.timeNs, condition.text() + " is FALSE (" + values(state, engine) + ")");
+      if (!*held) fail(state, engine, cycle.index, cycle.timeNs, condition.text() + " is FALSE (" + values(state) + ")");
       state.done = true;
       break;
     case Check::Span::Within:
@@ -195,7 +195,7 @@ void ScenarioChecker::check_condition(State& state, const Engine& engine, const 
       } else if (cycle.index >= state.check.lastCycle) {
         fail(state, engine, cycle.index, cycle.timeNs,
              condition.text() + " did not become TRUE within " + seconds(state.check.untilNs - state.check.fromNs) +
-                 " from " + t(state.check.fromNs) + " (at the deadline " + values(state, engine) + ")");
+                 " from " + t(state.check.fromNs) + " (at the deadline " + values(state) + ")");
         state.done = true;
       }
       break;
@@ -204,7 +204,7 @@ void ScenarioChecker::check_condition(State& state, const Engine& engine, const 
       ++state.broken;
       if (!state.failed) {
         fail(state, engine, cycle.index, cycle.timeNs,
-             condition.text() + " is FALSE (" + values(state, engine) + "), expected TRUE" + span_text(state));
+             condition.text() + " is FALSE (" + values(state) + "), expected TRUE" + span_text(state));
       }
       break;
   }
@@ -227,7 +227,7 @@ void ScenarioChecker::check_edge(State& state, const Engine& engine, const Cycle
     if (!edge) {
       fail(state, engine, cycle.index, cycle.timeNs,
            condition.text() + " did not " + verb + ": " + (before ? "TRUE" : "FALSE") + " before the cycle, " +
-               (*held ? "TRUE" : "FALSE") + " after it (" + values(state, engine) + ")");
+               (*held ? "TRUE" : "FALSE") + " after it (" + values(state) + ")");
     }
     state.done = true;
   } else if (edge) {
@@ -236,7 +236,7 @@ void ScenarioChecker::check_edge(State& state, const Engine& engine, const Cycle
   } else if (cycle.index >= state.check.lastCycle) {
     fail(state, engine, cycle.index, cycle.timeNs,
          condition.text() + " did not " + verb + " within " + seconds(state.check.untilNs - state.check.fromNs) +
-             " from " + t(state.check.fromNs) + " (at the deadline " + values(state, engine) + ")");
+             " from " + t(state.check.fromNs) + " (at the deadline " + values(state) + ")");
     state.done = true;
   }
 }
@@ -319,8 +319,7 @@ void ScenarioChecker::note(State& state, const CycleInfo& cycle, const std::stri
                    seconds(state.check.untilNs - state.check.fromNs));
 }
 
-std::string ScenarioChecker::values(const State& state, const Engine& engine) const {
-  (void)engine;
+std::string ScenarioChecker::values(const State& state) const {
   std::string text;
   for (const Variable& variable : state.check.condition->variables()) {
     text += (text.empty() ? "" : ", ") + variable.name + " = " + value_text(area_, variable, ticksPerSecond_);

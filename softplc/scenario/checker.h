@@ -58,7 +58,7 @@ class ScenarioChecker : public CycleObserver {
   void close(State& state, const Engine& engine, const CycleInfo& cycle);
   void fail(State& state, const Engine& engine, uint64_t cycle, int64_t timeNs, std::string message);
   void note(State& state, const CycleInfo& cycle, const std::string& what);
-  std::string values(const State& state, const Engine& engine) const;
+  std::string values(const State& state) const;
   std::string span_text(const State& state) const;
 
   std::vector<State> states_;

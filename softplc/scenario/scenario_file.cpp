@@ -117,11 +117,10 @@ class Reader {
 
   Status read_scenario(const YAML::Node& node, uint32_t& index, std::vector<Scenario>& out);
   Result<Scenario> compile(const YAML::Node& node, const std::string& suffix);
-  Status read_assignments(const YAML::Node& map, std::string_view key, Timeline& timeline, PlanBuilder& builder,
-                          Scenario& scenario);
+  Status read_assignments(const YAML::Node& map, std::string_view key, Timeline& timeline, PlanBuilder& builder);
   Status read_step(const YAML::Node& step, Timeline& timeline, Scenario& scenario);
-  Status read_checks(const YAML::Node& step, const YAML::Node& node, std::string_view key, Check prototype,
-                     Timeline& timeline, Scenario& scenario);
+  Status read_checks(const YAML::Node& node, std::string_view key, Check prototype, const Timeline& timeline,
+                     Scenario& scenario);
   Result<Variable> variable(const YAML::Node& node, const Symbols& symbols);
   Result<Expression> condition(const YAML::Node& node, const Symbols& symbols, std::string_view what);
   Result<std::string> text(const YAML::Node& node, std::string_view what) { return yaml_.scalar(node, what); }
@@ -267,7 +266,7 @@ Result<Scenario> Reader::compile(const YAML::Node& node, const std::string& suff
   }
   for (std::string_view key : {"set", "force"}) {
     if (const YAML::Node& map = node[std::string(key)]; map) {
-      if (auto status = read_assignments(map, key, timeline, builder, scenario); !status) return status.error();
+      if (auto status = read_assignments(map, key, timeline, builder); !status) return status.error();
     }
   }
 
@@ -327,9 +326,8 @@ Result<Expression> Reader::condition(const YAML::Node& node, const Symbols& symb
   return parsed;
 }
 
-Status Reader::read_assignments(const YAML::Node& map, std::string_view key, Timeline& timeline, PlanBuilder& builder,
-                                Scenario& scenario) {
-  (void)scenario;
+Status Reader::read_assignments(const YAML::Node& map, std::string_view key, Timeline& timeline,
+                                PlanBuilder& builder) {
   if (!map.IsMap() || map.size() == 0) {
     return yaml_.error_at(map, std::string(key) + " must be a mapping of variables to values (" + std::string(key) +
                                    ": {IntRampEnable: TRUE})");
@@ -504,7 +502,7 @@ Status Reader::read_step(const YAML::Node& step, Timeline& timeline, Scenario& s
   const std::size_t before = scenario.checks.size();
   for (const char* key : {"expect", "always", "rises", "falls", "errors"}) {
     if (!has(key)) continue;
-    if (auto status = read_checks(step, step[key], key, prototype, timeline, scenario); !status) return status;
+    if (auto status = read_checks(step[key], key, prototype, timeline, scenario); !status) return status;
   }
   if (open) {
     for (std::size_t i = before; i < scenario.checks.size(); ++i) timeline.openChecks.push_back(i);
@@ -512,9 +510,8 @@ Status Reader::read_step(const YAML::Node& step, Timeline& timeline, Scenario& s
   return ok_status();
 }
 
-Status Reader::read_checks(const YAML::Node& step, const YAML::Node& node, std::string_view key, Check prototype,
-                           Timeline& timeline, Scenario& scenario) {
-  (void)step;
+Status Reader::read_checks(const YAML::Node& node, std::string_view key, Check prototype, const Timeline& timeline,
+                           Scenario& scenario) {
   const Symbols& symbols = *timeline.symbols;
   const bool always = key == "always";
   prototype.where = yaml_.place(node);
@@ -556,7 +553,7 @@ Status Reader::read_checks(const YAML::Node& step, const YAML::Node& node, std::
       if (!item.IsScalar()) {
         return yaml_.error_at(item, std::string(key) + " takes a list of conditions, each a single line (\"LagOut > 200\")");
       }
-      if (auto status = read_checks(step, item, key, prototype, timeline, scenario); !status) return status;
+      if (auto status = read_checks(item, key, prototype, timeline, scenario); !status) return status;
     }
     return ok_status();
   }
