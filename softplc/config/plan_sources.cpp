@@ -33,21 +33,21 @@ bool replaced(const RunOption& option, std::span<const GivenOption> commandLine)
 
 Result<RunPlan> make_run_plan(const RunConfig* config, std::span<const GivenOption> commandLine, unsigned command) {
   std::vector<Source> sources;
-  std::vector<std::string_view> fromFile;
+  std::vector<std::string_view> fromCommandLine;
   for (const RunOption& option : run_options()) {
     if (const GivenOption* given = on_command_line(commandLine, option.name)) {
       sources.push_back({&option, given, nullptr});
+      fromCommandLine.push_back(option.name);
       continue;
     }
     if (config == nullptr || replaced(option, commandLine)) continue;
     for (const ConfigSetting& setting : config->settings) {
       if (setting.option != &option) continue;
       sources.push_back({&option, nullptr, &setting});
-      fromFile.push_back(option.name);
     }
   }
 
-  PlanBuilder builder(OptionSpelling{"--", &fromFile});
+  PlanBuilder builder(OptionSpelling{"--", config != nullptr ? &fromCommandLine : nullptr});
   for (const Source& source : sources) (void)builder.note(source.option->name);
   // What the options given need of each other comes before what is wrong with their values.
   for (const Source& source : sources) {

@@ -1,7 +1,8 @@
 // A run's plan from the options of the command line and those of a configuration file: an option
 // given on the command line replaces the file's (a list as a whole), and so does it replace the
 // file's options that it excludes (--cycles on the command line replaces the file's duration).
-// Messages name an option as its source does ("--period", "period") and a file's with its place.
+// Messages name an option as its source does ("--period", "period"; one given nowhere as the file
+// would) and a file's with its place.
 #pragma once
 
 #include <span>

@@ -52,18 +52,16 @@ void TaskWatchdog::after_cycle(Engine& engine, const CycleInfo& cycle) {
     report_.longestNs = cycle.executionNs;
   }
   const bool stop = action_ == WatchdogAction::Stop;
-  const int64_t now = steady_ns();
-  if (!stop && now < nextMessageNs_) {
-    ++leftOut_;
-    return;
-  }
-  nextMessageNs_ = now + kMessageEveryNs;
+  if (!stop && !may_tell(true)) return;
   std::string message = "softplc: watchdog: cycle " + std::to_string(cycle.index) + " took " +
                         format_duration(static_cast<double>(cycle.executionNs)) + ", longer than " +
                         format_setting(static_cast<double>(limitNs_));
-  if (leftOut_ != 0) {
-    message += " (" + plural(leftOut_, "more such cycle", "more such cycles") + " since the last message)";
-    leftOut_ = 0;
+  {
+    std::lock_guard lock(messageMutex_);
+    if (leftOut_ != 0) {
+      message += " (" + plural(leftOut_, "more such cycle", "more such cycles") + " since the last message)";
+      leftOut_ = 0;
+    }
   }
   if (stop) {
     message += "; stopping the run";
@@ -73,6 +71,17 @@ void TaskWatchdog::after_cycle(Engine& engine, const CycleInfo& cycle) {
     engine.request_stop();
   }
   err_ << message << "\n" << std::flush;
+}
+
+bool TaskWatchdog::may_tell(bool count) {
+  std::lock_guard lock(messageMutex_);
+  const int64_t now = steady_ns();
+  if (now < nextMessageNs_) {
+    if (count) ++leftOut_;
+    return false;
+  }
+  nextMessageNs_ = now + kMessageEveryNs;
+  return true;
 }
 
 // Looks at the cycle in progress a few times per watchdog time: a cycle that has run longer than the
@@ -89,6 +98,9 @@ void TaskWatchdog::watch() {
     if (toldWhileRunning_ == index) continue;
     const int64_t running = steady_ns() - started;
     if (running <= limitNs_) continue;
+    // With the action report the limit holds here too; the cycle is counted when it returns, and a
+    // cycle that does not return is told once the limit lets a message out.
+    if (action_ == WatchdogAction::Report && !may_tell(false)) continue;
     toldWhileRunning_ = index;
     err_ << "softplc: watchdog: cycle " + std::to_string(index) + " has run for " +
                 format_duration(static_cast<double>(running)) + ", longer than " +

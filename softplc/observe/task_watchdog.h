@@ -61,7 +61,11 @@ class TaskWatchdog : public CycleObserver {
   WatchdogAction action_;
   std::ostream& err_;
   WatchdogReport report_;
-  // Messages of long cycles: at most one a second; the ones left out are counted into the next.
+  // With the action report, messages of long cycles (from either thread) come at most once a
+  // second; the long cycles left out are counted into the next message. Guarded by messageMutex_.
+  // Returns whether a message may go out now; `count` counts a cycle left out.
+  bool may_tell(bool count);
+  std::mutex messageMutex_;
   int64_t nextMessageNs_ = 0;
   uint64_t leftOut_ = 0;
 

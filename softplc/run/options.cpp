@@ -370,7 +370,7 @@ const RunOption kOptions[] = {
 }  // namespace
 
 std::string OptionSpelling::operator()(std::string_view name) const {
-  if (bare != nullptr && std::find(bare->begin(), bare->end(), name) != bare->end()) return std::string(name);
+  if (dashed != nullptr && std::find(dashed->begin(), dashed->end(), name) == dashed->end()) return std::string(name);
   return std::string(prefix) + std::string(name);
 }
 

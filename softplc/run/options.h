@@ -16,11 +16,12 @@
 
 namespace softplc {
 
-// How messages name an option: "--period" on the command line, "period" in a file. Where both give
-// options, those of `bare` (the file's) are named as the file names them.
+// How messages name an option: "--period" on the command line, "period" in a file. Where a file
+// gives options too, only those given on the command line (`dashed`) are named with the prefix;
+// the others as the file names them.
 struct OptionSpelling {
   std::string_view prefix = "--";
-  const std::vector<std::string_view>* bare = nullptr;
+  const std::vector<std::string_view>* dashed = nullptr;
   std::string operator()(std::string_view name) const;
 };
 

@@ -97,11 +97,11 @@ TEST_F(ConfigFile, TheCommandLinesOptionsReplaceTheFiles) {
   EXPECT_EQ(alone->http.token, "tok-123");
 
   // --cycles replaces the file's duration, which it excludes; --set replaces the file's list.
-  const std::vector<GivenOption> commandLine{{find_run_option("cycles"), {"5"}},
+  const std::vector<GivenOption> commandLine{{find_run_option("cycles"), {"20"}},
                                              {find_run_option("set"), {"ExtIn4=2"}}};
   const auto both = plan(file, commandLine);
   ASSERT_TRUE(both) << both.error().message;
-  EXPECT_EQ(both->cycles, 5u);
+  EXPECT_EQ(both->cycles, 20u);
   EXPECT_FALSE(both->durationNs);
   EXPECT_EQ(both->sets, (std::vector<std::string>{"ExtIn4=2"}));
   EXPECT_EQ(both->periodNs, 20'000'000);
