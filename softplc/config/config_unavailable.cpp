@@ -6,8 +6,8 @@
 namespace softplc {
 
 Result<RunConfig> read_run_config(const std::filesystem::path& file) {
-  return runtime_error("cannot read configuration " + display_path(file) +
-                       ": this softplc was built without configuration files (no YAML library for its platform)");
+  return usage_error("cannot read configuration " + display_path(file) +
+                     ": this softplc was built without configuration files (no YAML library for its platform)");
 }
 
 std::string describe_config(const RunConfig&) { return {}; }

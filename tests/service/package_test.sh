@@ -22,7 +22,7 @@ if [ "$build/bin/softplc" -nt "$deb" ]; then
   exit 77
 fi
 
-contents=$(dpkg-deb --contents "$deb" | awk '{print $6, $7, $8}')
+contents=$(dpkg-deb --contents "$deb" | awk '{ if ($7 == "->") print $6, $7, $8; else print $6 }')
 for file in ./usr/lib/softplc/softplc ./usr/lib/softplc/CCodePublic.so ./usr/lib/softplc/CCodePublic_next.so \
     ./usr/lib/softplc/KxApi_VC.so ./usr/lib/softplc/KXoplcK_VC.so ./usr/lib/softplc/CCodePublic.symbols.json \
     ./usr/lib/softplc/CCodePublic.st ./usr/lib/softplc/CCodePublic_next.symbols.json \
@@ -105,7 +105,7 @@ import sys, urllib.request
 base = f"http://127.0.0.1:{sys.argv[1]}"
 page = urllib.request.urlopen(base + "/", timeout=2).read().decode()
 status = urllib.request.urlopen(base + "/api/status", timeout=2).read().decode()
-assert "<html" in page.lower() and "CCodePublic" in status
+assert "<html" in page.lower() and '"running":true' in status and '"codeVersion":"2010-07-28 15:10:27"' in status
 PY
   sleep 0.2
 done
