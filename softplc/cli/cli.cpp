@@ -135,9 +135,10 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
                       "Take the options from a YAML file whose keys are the options' names (period: 10ms); "
                       "the options given here replace the file's")
           ->type_name("FILE.yaml");
-  run->footer(
-      "Without --cycles and --duration a run goes on until a signal ends it (SIGTERM, Ctrl-C; exit status 0):\n"
-      "on the real-time clock, or on a simulated clock paced by --modbus or --http.");
+  run->footer(std::string(
+                  "Without --cycles and --duration a run goes on until a signal ends it (SIGTERM, Ctrl-C; exit "
+                  "status 0):\non the real-time clock, or on a simulated clock paced by --modbus or --http.\n\n") +
+              kExitCodes);
 
   CLI::App* debug = app.add_subcommand(
       "debug", "Run the cycles under a command prompt: breakpoints, stepping through the debug events, variables");
