@@ -17,7 +17,9 @@ need_pkgs=(
   libboost-dev
   libjs-dygraphs
   chromium chromium-driver python3-selenium
-  libyaml-cpp-dev:i386 dpkg-dev
+  libyaml-cpp-dev:i386
+  libsystemd-dev:i386
+  dpkg-dev fakeroot zip unzip
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

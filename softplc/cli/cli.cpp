@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -9,6 +10,8 @@
 
 #include "softplc/cli/arguments.h"
 #include "softplc/cli/commands.h"
+#include "softplc/config/config_file.h"
+#include "softplc/config/plan_sources.h"
 #include "softplc/run/options.h"
 #include "softplc/run/plan.h"
 
@@ -17,16 +20,19 @@ namespace softplc {
 namespace {
 
 constexpr const char* kExitCodes =
-    "Exit status: 0 done; 1 the module, the runtime or a file failed (e.g. the module cannot be\n"
-    "loaded or lacks an export, a trace cannot be written); 2 the command line is wrong (unknown\n"
-    "command or option, missing argument, unknown variable, value that does not parse or does not\n"
-    "fit its type); 3 the run went to its end, but an online change (--replace-at) was refused or\n"
-    "its cycle not reached: the old module ran on; 4 the run was interrupted (Ctrl-C, SIGTERM,\n"
-    "SIGHUP) after the cycle in progress, with its trace complete and its report printed.\n"
+    "Exit status: 0 done (also a run without --cycles or --duration that a signal ended); 1 the\n"
+    "module, the runtime or a file failed (e.g. the module cannot be loaded or lacks an export, a\n"
+    "trace cannot be written); 2 the command line or the configuration file is wrong (unknown\n"
+    "command, option or key, missing argument, unknown variable, value that does not parse or does\n"
+    "not fit its type); 3 the run went to its end, but an online change (--replace-at) was refused\n"
+    "or its cycle not reached: the old module ran on; 4 a run with a limit was interrupted (Ctrl-C,\n"
+    "SIGTERM, SIGHUP) after the cycle in progress, with its trace complete and its report printed;\n"
+    "5 the task watchdog (--watchdog) stopped the run after a cycle that took too long, with its\n"
+    "trace complete and its report printed.\n"
     "softplc test: 0 every scenario passed; 1 a scenario failed or could not run; 2 the command\n"
     "line is wrong; 4 interrupted; 6 a scenario file is wrong (nothing ran).";
 
-constexpr const char* kCommands = "info, vars, run, debug, test, modbus-map, help";
+constexpr const char* kCommands = "info, vars, run, debug, test, modbus-map, config-check, help";
 
 void add_symbols_option(CLI::App* command, Arguments& args) {
   command
@@ -71,28 +77,21 @@ class RunOptionsGiven {
     }
   }
 
-  // The plan for `use`, from what was given.
-  Result<RunPlan> plan(unsigned use) {
-    PlanBuilder builder;
-    for (const auto& [option, bound] : bound_) {
-      if (bound->count() != 0) (void)builder.note(option->name);
-    }
-    if (auto related = builder.check_relations(); !related) return related.error();
+  // The plan for `use`, from what was given and the configuration file's settings, if any.
+  Result<RunPlan> plan(unsigned use, const RunConfig* config = nullptr) {
+    std::vector<GivenOption> given;
     for (const auto& [option, bound] : bound_) {
       if (bound->count() == 0) continue;
-      Status given = ok_status();
+      GivenOption& one = given.emplace_back(GivenOption{option, {}});
       if (option->shape == OptionShape::Flag) {
-        given = builder.give(option->name, "true");
+        one.texts.emplace_back("true");
       } else if (option->shape == OptionShape::Positional || option->shape == OptionShape::Value) {
-        given = builder.give(option->name, single_[option->name]);
+        one.texts.push_back(single_[option->name]);
       } else {
-        for (const std::string& value : values_[option->name]) {
-          if (given = builder.give(option->name, value); !given) break;
-        }
+        one.texts = values_[option->name];
       }
-      if (!given) return given.error();
     }
-    return builder.finish(use);
+    return make_run_plan(config, given, use);
   }
 
  private:
@@ -132,6 +131,16 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   CLI::App* run = app.add_subcommand("run", "Initialise the module and run its cycles");
   RunOptionsGiven runOptions;
   runOptions.add_to(run, kForRun);
+  std::string configFile;
+  CLI::Option* config =
+      run->add_option("--config", configFile,
+                      "Take the options from a YAML file whose keys are the options' names (period: 10ms); "
+                      "the options given here replace the file's")
+          ->type_name("FILE.yaml");
+  run->footer(std::string(
+                  "Without --cycles and --duration a run goes on until a signal ends it (SIGTERM, Ctrl-C; exit "
+                  "status 0):\non the real-time clock, or on a simulated clock paced by --modbus or --http.\n\n") +
+              kExitCodes);
 
   CLI::App* debug = app.add_subcommand(
       "debug", "Run the cycles under a command prompt: breakpoints, stepping through the debug events, variables");
@@ -183,8 +192,12 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       ->each([&args](const std::string&) { args.modbusMapGiven = true; });
   add_symbols_option(modbusMap, args);
 
+  CLI::App* configCheck = app.add_subcommand(
+      "config-check", "Check a configuration file of 'run --config' without running, and print its settings");
+  configCheck->add_option("FILE", configFile, "The configuration file (YAML)")->required()->type_name("FILE.yaml");
+
   CLI::App* help = app.add_subcommand("help", "Print this help, or the help of COMMAND");
-  help->add_option("COMMAND", args.helpTopic, "info, vars, run, debug, test or modbus-map");
+  help->add_option("COMMAND", args.helpTopic, "info, vars, run, debug, test, modbus-map or config-check");
 
   if (argc <= 1) {
     out << main_help(app);
@@ -193,8 +206,8 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   // An unknown command gets its own message rather than a parser complaint about extra arguments.
   if (argv[1][0] != '-') {
     const std::string command = argv[1];
-    if (command != "info" && command != "vars" && command != "run" && command != "debug" && command != "test" && command != "modbus-map" &&
-        command != "help") {
+    if (command != "info" && command != "vars" && command != "run" && command != "debug" && command != "test" &&
+        command != "modbus-map" && command != "config-check" && command != "help") {
       return report_error(usage_error("unknown command '" + command + "' (commands: " + kCommands + ")"), err);
     }
   }
@@ -202,7 +215,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    for (CLI::App* command : {info, vars, run, debug, test, modbusMap}) {
+    for (CLI::App* command : {info, vars, run, debug, test, modbusMap, configCheck}) {
       if (command->parsed()) {
         out << command->help();
         return kExitOk;
@@ -219,7 +232,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       out << main_help(app);
       return kExitOk;
     }
-    for (CLI::App* command : {info, vars, run, debug, test, modbusMap}) {
+    for (CLI::App* command : {info, vars, run, debug, test, modbusMap, configCheck}) {
       if (command->get_name() == args.helpTopic) {
         out << command->help();
         return kExitOk;
@@ -232,8 +245,16 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   if (vars->parsed()) return command_vars(args, out, err);
   if (modbusMap->parsed()) return command_modbus_map(args, out, err);
   if (test->parsed()) return command_test(testArgs, out, err);
+  if (configCheck->parsed()) return command_config_check(configFile, out, err);
   const bool debugging = debug->parsed();
-  auto plan = debugging ? debugOptions.plan(kForDebug) : runOptions.plan(kForRun);
+  std::optional<RunConfig> settings;
+  if (config->count() != 0) {
+    if (configFile.empty()) return report_error(usage_error("--config needs a file name"), err);
+    auto read = read_run_config(configFile);
+    if (!read) return report_error(read.error(), err);
+    settings = std::move(read).value();
+  }
+  auto plan = debugging ? debugOptions.plan(kForDebug) : runOptions.plan(kForRun, settings ? &*settings : nullptr);
   if (!plan) return report_error(plan.error(), err);
   if (debugging) return command_debug(std::move(plan).value(), args, out, err);
   return command_run(std::move(plan).value(), out, err);

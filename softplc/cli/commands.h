@@ -3,6 +3,7 @@
 #pragma once
 
 #include <ostream>
+#include <string>
 
 #include "softplc/cli/arguments.h"
 #include "softplc/util/result.h"
@@ -18,8 +19,12 @@ inline constexpr int kExitUsage = 2;
 // The run went to its end, but an online change was refused (or its cycle not reached): the module
 // that was running ran on.
 inline constexpr int kExitChangeNotMade = 3;
-// A signal (Ctrl-C, SIGTERM, SIGHUP) ended the run early; the trace and the report are complete.
+// A signal (Ctrl-C, SIGTERM, SIGHUP) ended the run early; the trace and the report are complete. A
+// run without a limit has no other end: a signal ends it with kExitOk.
 inline constexpr int kExitInterrupted = 4;
+// The task watchdog (--watchdog-action stop) ended the run after a cycle that took too long; the
+// trace and the report are complete.
+inline constexpr int kExitWatchdog = 5;
 // `test`: a scenario file is wrong (it does not parse, or names what the module does not have);
 // no scenario ran.
 inline constexpr int kExitBadScenarioFile = 6;
@@ -38,5 +43,6 @@ int command_run(RunPlan plan, std::ostream& out, std::ostream& err);
 int command_debug(RunPlan plan, const Arguments& args, std::ostream& out, std::ostream& err);
 int command_modbus_map(const Arguments& args, std::ostream& out, std::ostream& err);
 int command_test(const TestArguments& args, std::ostream& out, std::ostream& err);
+int command_config_check(const std::string& file, std::ostream& out, std::ostream& err);
 
 }  // namespace softplc

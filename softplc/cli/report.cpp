@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "softplc/cli/commands.h"
+#include "softplc/observe/cycle_stats.h"
 #include "softplc/run/report.h"
 #include "softplc/util/text.h"
 #include "softplc/util/values.h"
@@ -48,11 +49,31 @@ int flushed(std::ostream& out, std::ostream& err, int status) {
   return status;
 }
 
+// "watchdog 100ms: 3 cycles took longer, the longest cycle 12 (1.503s)"
+void print_watchdog(const WatchdogReport& watchdog, std::ostream& out) {
+  out << "watchdog " << format_setting(static_cast<double>(watchdog.limitNs)) << ": ";
+  if (watchdog.longCycles == 0) {
+    out << "no cycle took longer\n";
+    return;
+  }
+  out << plural(watchdog.longCycles, "cycle", "cycles") << " took longer, the longest cycle " << watchdog.longestCycle
+      << " (" << format_duration(static_cast<double>(watchdog.longestNs)) << ")\n";
+}
+
 }  // namespace
 
 int print_run_report(const RunReport& report, std::ostream& out, std::ostream& err) {
-  if (report.signal != nullptr) {
-    err << "softplc: interrupted by " << report.signal << " after " << plural(report.cycles, "cycle", "cycles") << "\n";
+  const bool stoppedByWatchdog = report.watchdog && report.watchdog->stopped;
+  // A run without a limit ends by a signal; any other run that a signal ends was cut short.
+  const bool endedBySignal = report.signal != nullptr && !stoppedByWatchdog;
+  if (endedBySignal) {
+    err << "softplc: " << (report.untilStopped ? "stopped" : "interrupted") << " by " << report.signal << " after "
+        << plural(report.cycles, "cycle", "cycles") << "\n";
+  }
+  if (stoppedByWatchdog) {
+    err << "softplc: the task watchdog stopped the run after cycle " << report.watchdog->stoppedAfter << ", which took "
+        << format_duration(static_cast<double>(report.watchdog->stoppedCycleNs)) << " (watchdog "
+        << format_setting(static_cast<double>(report.watchdog->limitNs)) << ")\n";
   }
   out << "ran " << plural(report.cycles, "cycle", "cycles") << " every " << format_seconds(report.periodNs) << "s ("
       << (report.realtime ? "real-time" : "simulated") << " clock), last at t=" << format_seconds(report.lastTimeNs)
@@ -60,9 +81,11 @@ int print_run_report(const RunReport& report, std::ostream& out, std::ostream& e
   for (const RunReport::Value& variable : report.variables) out << variable.name << " = " << variable.text << "\n";
   print_forces(report, out);
   out << report.errors << report.statistics;
+  if (report.watchdog) print_watchdog(*report.watchdog, out);
   const int status = flushed(out, err, print_outputs(report, out, err));
   if (status != kExitOk) return status;
-  if (report.signal != nullptr) return kExitInterrupted;
+  if (stoppedByWatchdog) return kExitWatchdog;
+  if (endedBySignal && !report.untilStopped) return kExitInterrupted;
   return report.scheduled && report.scheduled->notMade != 0 ? kExitChangeNotMade : kExitOk;
 }
 

@@ -13,8 +13,10 @@ int command_run(RunPlan plan, std::ostream& out, std::ostream& err) {
   if (auto started = (*run)->start(); !started) {
     // A signal that came while the run was setting up (waiting for a trace FIFO's reader) ends it.
     if (const char* signal = interrupting_signal()) {
-      err << "softplc: interrupted by " << signal << " before the first cycle: " << started.error().message << "\n";
-      return kExitInterrupted;
+      const bool untilStopped = (*run)->plan().until_stopped();
+      err << "softplc: " << (untilStopped ? "stopped" : "interrupted") << " by " << signal
+          << " before the first cycle: " << started.error().message << "\n";
+      return untilStopped ? kExitOk : kExitInterrupted;
     }
     return report_error(started.error(), err);
   }

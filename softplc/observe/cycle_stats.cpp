@@ -157,6 +157,8 @@ std::string summary_line(const char* label, const DurationSummary& s) {
 
 std::string format_duration(double ns) { return format_with(ns, 4, false); }
 
+std::string format_setting(double ns) { return format_with(ns, 6, true); }
+
 std::string format_stats(const CycleStats& stats, const std::string& title, bool realtime) {
   const std::string target = format_with(static_cast<double>(stats.period()), 6, true);
   std::string text = "cycle statistics, " + title + ": " + plural(stats.cycles(), "cycle", "cycles");

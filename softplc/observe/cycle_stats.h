@@ -106,6 +106,8 @@ class CycleStats {
 
 // A duration for people: "812ns", "41.2us", "10.003ms", "1.500s" (3 or 4 significant digits).
 std::string format_duration(double ns);
+// A setting's duration without trailing zeros: "10ms", "1.5s", "250us".
+std::string format_setting(double ns);
 
 // The report of an interval or a whole run, several lines ending in "\n":
 //   cycle statistics, whole run: 6000 cycles in 59.99s, real-time, period 10ms

@@ -1,8 +1,10 @@
 #include "softplc/run/options.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 
+#include "softplc/util/files.h"
 #include "softplc/util/text.h"
 #include "softplc/util/values.h"
 
@@ -217,9 +219,53 @@ Status apply_http(std::string_view text, const Spell& spell, RunPlan& plan) {
   return ok_status();
 }
 
+// What a token may hold: it goes into a header, so printable ASCII without blanks.
+Status check_token(std::string_view token, const std::string& where) {
+  if (token.empty()) return usage_error(where + " needs a token");
+  for (const char c : token) {
+    if (c <= ' ' || c > '~') return usage_error(where + ": a token is printable ASCII without blanks");
+  }
+  return ok_status();
+}
+
 Status apply_http_token(std::string_view text, const Spell& spell, RunPlan& plan) {
-  if (text.empty()) return usage_error(spell("http-token") + " needs a token");
+  if (auto fits = check_token(text, spell("http-token")); !fits) return fits;
   plan.http.token = std::string(text);
+  return ok_status();
+}
+
+// The token is the file's first line (a line end after it is not part of it); the file holds
+// nothing else.
+Status apply_http_token_file(std::string_view text, const Spell& spell, RunPlan& plan) {
+  auto file = file_name(text, spell, "http-token-file");
+  if (!file) return file.error();
+  constexpr uint64_t kMaxTokenFileBytes = 4096;
+  auto bytes = read_file_bytes(*file, kMaxTokenFileBytes);
+  const std::string where = spell("http-token-file") + " " + display_path(*file);
+  if (!bytes) return usage_error("cannot read " + where + ": " + bytes.error().message);
+  std::string_view token(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  if (token.ends_with('\n')) token.remove_suffix(1);
+  if (token.ends_with('\r')) token.remove_suffix(1);
+  if (auto fits = check_token(token, where); !fits) return fits;
+  plan.http.token = std::string(token);
+  return ok_status();
+}
+
+Status apply_watchdog(std::string_view text, const Spell& spell, RunPlan& plan) {
+  auto ns = positive_duration(text, spell, "watchdog");
+  if (!ns) return ns.error();
+  plan.watchdog.limitNs = *ns;
+  return ok_status();
+}
+
+Status apply_watchdog_action(std::string_view text, const Spell& spell, RunPlan& plan) {
+  if (text == "stop") {
+    plan.watchdog.action = WatchdogAction::Stop;
+  } else if (text == "report") {
+    plan.watchdog.action = WatchdogAction::Report;
+  } else {
+    return usage_error(spell("watchdog-action") + " expects stop or report, got '" + shown(text) + "'");
+  }
   return ok_status();
 }
 
@@ -231,7 +277,8 @@ const RunOption kOptions[] = {
      [](std::string_view text, const Spell&, RunPlan& plan) -> Status {
        plan.module = std::string(text);
        return ok_status();
-     }},
+     },
+     {}, {}, {}, PathPart::Whole},
     {"cycles", "N", "Number of cycles to run", OptionShape::Value, kForRun, apply_cycles, {}, {}, "duration"},
     {"duration", "TIME", "Run for this long instead (cycles = duration / period, rounded up)", OptionShape::Value,
      kForRun, apply_duration},
@@ -255,9 +302,9 @@ const RunOption kOptions[] = {
      "Write a variable after initialisation, before the first cycle (repeatable); NAME or @OFFSET:TYPE",
      OptionShape::List, kBoth, apply_set},
     {"symbols", "FILE", "The module's symbol file (default: MODULE's name with .symbols.json, beside it)",
-     OptionShape::Value, kBoth, apply_symbols},
+     OptionShape::Value, kBoth, apply_symbols, {}, {}, {}, PathPart::Whole},
     {"trace", "FILE.csv", "Write every program variable after each cycle to a CSV file", OptionShape::Value, kBoth,
-     apply_trace},
+     apply_trace, {}, {}, {}, PathPart::Whole},
     {"events", "", "Switch the debug hooks on and print every debug event and cycle error", OptionShape::Flag,
      kForRun, KX_FLAG("events", events)},
     {"stats", "",
@@ -266,7 +313,7 @@ const RunOption kOptions[] = {
     {"stats-every", "TIME", "Also print the statistics of every interval this long, while running",
      OptionShape::Value, kForRun, apply_stats_every},
     {"plot", "FILE.png", "Draw variables over time into a PNG picture (needs gnuplot)", OptionShape::Value, kForRun,
-     apply_plot},
+     apply_plot, {}, {}, {}, PathPart::Whole},
     {"vars", "A,B,...",
      "The variables to draw and to add to the trace, comma-separated (default: the program's outputs that change)",
      OptionShape::Words, kBoth, apply_vars, "plot|trace"},
@@ -274,7 +321,7 @@ const RunOption kOptions[] = {
      apply_plot_size, "plot"},
     {"replace-at", "CYCLE:MODULE",
      "Online change: before cycle CYCLE (from 0), MODULE replaces the running module (repeatable)",
-     OptionShape::List, kForRun, apply_replace_at},
+     OptionShape::List, kForRun, apply_replace_at, {}, {}, {}, PathPart::AfterColon},
     {"reload-on-change", "",
      "Watch the module file; once a new version has settled (0.5 s without change), change to it online between "
      "two cycles",
@@ -288,7 +335,7 @@ const RunOption kOptions[] = {
      "keeps pace with real time",
      OptionShape::Value, kBoth, apply_modbus},
     {"modbus-map", "FILE.csv", "The Modbus register map, CSV as 'softplc modbus-map --csv' prints",
-     OptionShape::Value, kBoth, apply_modbus_map, "modbus"},
+     OptionShape::Value, kBoth, apply_modbus_map, "modbus", {}, {}, PathPart::Whole},
     {"modbus-read-only", "", "Refuse every Modbus write", OptionShape::Flag, kBoth,
      KX_FLAG("modbus-read-only", modbus.readOnly), "modbus"},
     {"modbus-max-clients", "N", "Modbus clients served at once, 1 to 256 (default 16); further connections are closed",
@@ -299,15 +346,33 @@ const RunOption kOptions[] = {
      "Serve the web view and its JSON API while running (address 127.0.0.1 unless given); a simulated clock then "
      "keeps pace with real time",
      OptionShape::Value, kBoth, apply_http},
-    {"http-token", "TOKEN", "Writes from other than loopback need 'Authorization: Bearer TOKEN'", OptionShape::Value,
-     kBoth, apply_http_token, "http"},
+    {"http-token", "TOKEN",
+     "Writes from other than loopback need 'Authorization: Bearer TOKEN' (default: the environment's "
+     "SOFTPLC_HTTP_TOKEN)",
+     OptionShape::Value, kBoth, apply_http_token, "http", {}, "http-token-file", PathPart::None,
+     "a token is not kept in the configuration, which others may read: name a file that holds it with "
+     "http-token-file, or set SOFTPLC_HTTP_TOKEN in the environment"},
+    {"http-token-file", "FILE", "With --http: read the token of --http-token from FILE (its first line)",
+     OptionShape::Value, kBoth, apply_http_token_file, "http", {}, {}, PathPart::Whole},
     {"http-read-only", "", "Refuse every write through the web view", OptionShape::Flag, kBoth,
      KX_FLAG("http-read-only", http.readOnly), "http"},
+    {"watchdog", "TIME",
+     "Task watchdog: a cycle whose call into the module takes longer than TIME is reported with its number and "
+     "duration (and stops the run, see --watchdog-action)",
+     OptionShape::Value, kForRun, apply_watchdog},
+    {"watchdog-action", "stop|report",
+     "With --watchdog: stop the run after a long cycle (default, exit status 5) or only report it", OptionShape::Value,
+     kForRun, apply_watchdog_action, "watchdog"},
 };
 
 #undef KX_FLAG
 
 }  // namespace
+
+std::string OptionSpelling::operator()(std::string_view name) const {
+  if (dashed != nullptr && std::find(dashed->begin(), dashed->end(), name) == dashed->end()) return std::string(name);
+  return std::string(prefix) + std::string(name);
+}
 
 RunLimit RunPlan::limit() const {
   if (cycles) return RunLimit{*cycles, false};
@@ -343,6 +408,12 @@ Status PlanBuilder::check_relations() const {
   return ok_status();
 }
 
+Status PlanBuilder::check_needs(std::string_view name) const {
+  const RunOption* option = find_run_option(name);
+  if (option == nullptr) return usage_error("unknown option " + spell_(name));
+  return check_needs(*option);
+}
+
 bool PlanBuilder::given(std::string_view name) const {
   return std::find(given_.begin(), given_.end(), name) != given_.end();
 }
@@ -369,8 +440,19 @@ Result<RunPlan> PlanBuilder::finish(unsigned command) {
   }
   if (auto related = check_relations(); !related) return related.error();
   RunPlan& plan = plan_;
-  if (command == kForRun && !plan.cycles && !plan.durationNs) {
-    return usage_error("run needs " + spell_("cycles") + " N or " + spell_("duration") + " TIME");
+  // Without a limit a run goes on until it is stopped: on the real-time clock, or on a simulated
+  // clock that a live channel paces; a simulated clock on its own would run as fast as it can.
+  if (command == kForRun && plan.until_stopped() && !plan.realtime && !plan.live()) {
+    return usage_error("run needs " + spell_("cycles") + " N or " + spell_("duration") + " TIME (a run until stopped " +
+                       "needs " + spell_("realtime") + ", or " + spell_("modbus") + " or " + spell_("http") +
+                       " to pace its simulated clock)");
+  }
+  // A token from the environment where none was given, so that it need not show in a command line.
+  if (plan.serveHttp && plan.http.token.empty()) {
+    if (const char* token = std::getenv("SOFTPLC_HTTP_TOKEN"); token != nullptr && *token != '\0') {
+      if (auto fits = check_token(token, "SOFTPLC_HTTP_TOKEN"); !fits) return fits.error();
+      plan.http.token = token;
+    }
   }
   const RunLimit limit = plan.limit();
   // The last cycle's time must fit the clock's nanoseconds.

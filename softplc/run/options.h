@@ -16,10 +16,13 @@
 
 namespace softplc {
 
-// How messages name an option: "--period" on the command line, "period" in a file.
+// How messages name an option: "--period" on the command line, "period" in a file. Where a file
+// gives options too, only those given on the command line (`dashed`) are named with the prefix;
+// the others as the file names them.
 struct OptionSpelling {
   std::string_view prefix = "--";
-  std::string operator()(std::string_view name) const { return std::string(prefix) + std::string(name); }
+  const std::vector<std::string_view>* dashed = nullptr;
+  std::string operator()(std::string_view name) const;
 };
 
 enum class OptionShape : uint8_t {
@@ -34,6 +37,14 @@ enum class OptionShape : uint8_t {
 inline constexpr unsigned kForRun = 1u << 0;
 inline constexpr unsigned kForDebug = 1u << 1;
 
+// Which part of an option's value is a path: a file that names it relative to its own folder has
+// that part made absolute before the value is converted.
+enum class PathPart : uint8_t {
+  None,
+  Whole,        // "FILE"
+  AfterColon,   // "CYCLE:MODULE"
+};
+
 struct RunOption {
   std::string_view name;     // "period"
   std::string_view value;    // "TIME" ("" for a flag)
@@ -46,6 +57,10 @@ struct RunOption {
   std::string_view needs = {};      // an option (or "a|b": one of two) without which this one means nothing
   std::string_view why = {};        // said after "--x needs --y"
   std::string_view excludes = {};   // an option that cannot be given with this one
+  PathPart path = PathPart::None;
+  // Why a file may not give this option (a secret that does not belong where others read it); ""
+  // when it may.
+  std::string_view notInFile = {};
 };
 
 // Every option, in the order the help lists them.
@@ -67,6 +82,8 @@ class PlanBuilder {
   bool given(std::string_view name) const;
   // What each option given needs of the others, and excludes, in the table's order.
   Status check_relations() const;
+  // What one option, if given, needs of the others and excludes.
+  Status check_needs(std::string_view name) const;
   // The plan for `command` (kForRun or kForDebug), once every option is given: what options need of
   // each other, and what depends on several of them (the cycles of a duration, a spin shorter than
   // the period, the cycles of the online changes), is checked here.

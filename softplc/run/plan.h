@@ -15,6 +15,7 @@
 #include "softplc/live/http/http_channel.h"
 #include "softplc/live/modbus/modbus_channel.h"
 #include "softplc/observe/change_schedule.h"
+#include "softplc/observe/task_watchdog.h"
 #include "softplc/plc/plc.h"
 
 namespace softplc {
@@ -29,7 +30,8 @@ struct RunPlan {
   std::filesystem::path module;                  // empty: the module beside softplc
   SymbolSource symbols;                          // --symbols
   // The run's end: --cycles, or the cycles that start within --duration; neither: no end of its
-  // own (the debugger's run ends when the session does).
+  // own (a run until stopped, on the real-time clock or paced by a live channel; the debugger's run
+  // ends when the session does).
   std::optional<uint64_t> cycles;
   std::optional<int64_t> durationNs;
   int64_t periodNs = 10'000'000;
@@ -54,12 +56,15 @@ struct RunPlan {
   ModbusOptions modbus;
   bool serveHttp = false;                        // --http, with the options below
   HttpOptions http;
+  TaskWatchdogOptions watchdog;                  // --watchdog, --watchdog-action
 
   bool live() const { return serveModbus || serveHttp; }
   bool plotting() const { return !plot.path.empty(); }
   // Statistics are printed at the end: always in real time, in a simulated run when asked.
   bool show_stats() const { return realtime || stats || statsEveryNs.has_value(); }
   RunLimit limit() const;
+  // Neither --cycles nor --duration: the run goes on until a signal ends it.
+  bool until_stopped() const { return !cycles && !durationNs; }
 };
 
 }  // namespace softplc

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "softplc/observe/task_watchdog.h"
 #include "softplc/util/result.h"
 
 namespace softplc {
@@ -20,6 +21,7 @@ struct RunReport {
   bool realtime = false;
   int64_t lastTimeNs = 0;              // the last cycle's time
   const char* signal = nullptr;        // the signal that ended the run early, or null
+  bool untilStopped = false;           // the run had no limit: a signal is its end
 
   struct Value {
     std::string name;
@@ -42,6 +44,7 @@ struct RunReport {
   std::optional<std::filesystem::path> trace;   // --trace, written whole
   std::optional<std::string> traceNote;         // why a signal left the trace short
   std::optional<std::filesystem::path> plot;    // --plot, drawn
+  std::optional<WatchdogReport> watchdog;   // --watchdog
   std::optional<Error> failure;        // the run, the trace or the plot failed (the first of them)
 };
 

@@ -186,9 +186,13 @@ Status Run::make_participants() {
     schedule_->start(*engine_);
   }
   if (plan_.reloadOnChange) reload_.emplace(plan_.module, log_.out, log_.err);
-  if (plan_.show_stats() || plan_.live()) {
+  if (plan_.watchdog.limitNs) watchdog_.emplace(plan_.watchdog, log_.err);
+  // A service manager hears of the cycles of `run`; a front end's run is not a service.
+  const std::optional<ServiceManager> manager = frontEnd_ == nullptr ? service_manager() : std::nullopt;
+  if (plan_.show_stats() || plan_.live() || manager) {
     stats_.emplace(log_.out, plan_.periodNs, plan_.realtime, plan_.statsEveryNs);
   }
+  if (manager) service_.emplace(*manager, plan_.realtime, *stats_, errors_);
   if (plan_.live()) {
     status_.emplace(*engine_, errors_, *stats_);
     auto made = make_channels(plan_, engine_->plc(), *exchange_, *status_);
@@ -203,6 +207,7 @@ CycleObserver* Run::participant(Participant who) {
   switch (who) {
     case Participant::Exchange: return present(exchange_);
     case Participant::ErrorTally: return &errors_;
+    case Participant::Watchdog: return present(watchdog_);
     case Participant::FrontEnd: return frontEnd_;
     case Participant::EventPrinter: return present(printer_);
     case Participant::Trace: return present(trace_);
@@ -210,6 +215,7 @@ CycleObserver* Run::participant(Participant who) {
     case Participant::Reload: return present(reload_);
     case Participant::Statistics: return present(stats_);
     case Participant::Status: return present(status_);
+    case Participant::Service: return present(service_);
   }
   return nullptr;
 }
@@ -223,6 +229,9 @@ Status Run::run_to_limit() {
 void Run::stop() {
   if (stopped_) return;
   stopped_ = true;
+  step(failure_, "telling the service manager", [&] {
+    if (service_) service_->stopping();
+  });
   step(failure_, "giving back the real-time scheduling", [&] { realtimeThread_.reset(); });
   // The printer writes out what it holds and lets the hooks go.
   step(failure_, "ending the event printer", [&] { printer_.reset(); });
@@ -239,6 +248,9 @@ void Run::stop() {
   });
   step(failure_, "ending the online changes", [&] {
     if (schedule_) schedule_->finish(engine_->cycles());
+  });
+  step(failure_, "ending the task watchdog", [&] {
+    if (watchdog_) watchdog_->end();
   });
 }
 
@@ -259,6 +271,8 @@ RunReport Run::report() {
   report.realtime = plan_.realtime;
   report.lastTimeNs = engine.last_time_ns();
   report.signal = interrupting_signal();
+  report.untilStopped = plan_.until_stopped();
+  if (watchdog_) report.watchdog = watchdog_->report();
   for (std::size_t i = 0; i < programColumns_; ++i) {
     const HeldVariable& held = *columns_[i];
     if (held.lost) continue;

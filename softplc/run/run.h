@@ -29,11 +29,13 @@
 #include "softplc/observe/event_printer.h"
 #include "softplc/observe/reload_on_change.h"
 #include "softplc/observe/statistics.h"
+#include "softplc/observe/task_watchdog.h"
 #include "softplc/observe/trace_observer.h"
 #include "softplc/run/order.h"
 #include "softplc/run/plan.h"
 #include "softplc/run/prepare.h"
 #include "softplc/run/report.h"
+#include "softplc/service/service_notices.h"
 #include "softplc/util/process.h"
 
 namespace softplc {
@@ -78,7 +80,7 @@ class Run {
   Status start();
   // Runs the cycles to the plan's limit, a stop or a signal, on the calling thread.
   Status run_to_limit();
-  // Ends the run (once; later calls do nothing): see above.
+  // Ends the run (once; later calls do nothing): see above. A service manager is told first.
   void stop();
   // Stops the run, draws the plot when there is one, and gives the report.
   RunReport finish();
@@ -110,6 +112,7 @@ class Run {
   // The participants (order.h).
   std::optional<Exchange> exchange_;
   ErrorTally errors_;
+  std::optional<TaskWatchdog> watchdog_;
   CycleObserver* frontEnd_ = nullptr;
   std::optional<EventPrinter> printer_;
   std::optional<TraceObserver> trace_;
@@ -117,6 +120,7 @@ class Run {
   std::optional<ReloadOnChange> reload_;
   std::optional<StatsObserver> stats_;
   std::optional<RunStatus> status_;
+  std::optional<ServiceNotices> service_;
   std::vector<std::unique_ptr<LiveChannel>> channels_;
   std::optional<RealTimeThread> realtimeThread_;
 

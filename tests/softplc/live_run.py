@@ -16,12 +16,14 @@ def free_port():
 
 
 class LiveRun:
-    """`command VERB ARGS OPTION ADDRESS` (VERB: run, or debug with `stdin` a pipe for its commands),
+    """`command VERB ARGS OPTION ADDRESS` (VERB: run, or debug with `stdin` a pipe for its commands; `env`
+    its environment when not this one's),
     up to `attempts` times on a new port while another program takes the port between the look and
     the bind. `.banner` is the line that says it serves; after
     stop() or wait(), `.out` and `.err` hold all it printed, `.output` both."""
 
-    def __init__(self, command, args, option, address, ready, attempts=3, timeout=15, verb="run", stdin=None):
+    def __init__(self, command, args, option, address, ready, attempts=3, timeout=15, verb="run", stdin=None,
+                 env=None):
         self.command = command if isinstance(command, list) else [command]   # ["wine", "softplc.exe"] too
         self.process = None
         self.banner = ""
@@ -30,7 +32,7 @@ class LiveRun:
             self.port = free_port()
             self.process = subprocess.Popen(
                 [*self.command, verb, *args, option, address(self.port)],
-                stdin=stdin or subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                stdin=stdin or subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=env)
             if self._wait_ready(ready, timeout):
                 return
             self.stop()

@@ -182,11 +182,12 @@ TEST_F(Cli, HelpAndUsage) {
     EXPECT_NE(runHelp.out.find(want), std::string::npos) << want;
   // 'help' describes the program, not the help command itself.
   const Outcome help = softplc({"help"});
-  for (const char* want : {"Subcommands:", "modbus-map", "4 the run was interrupted"})
+  for (const char* want : {"Subcommands:", "modbus-map", "config-check", "4 a run with a limit was interrupted",
+                           "5 the task watchdog (--watchdog) stopped the run"})
     EXPECT_NE(help.out.find(want), std::string::npos) << want;
   const Outcome none = softplc({});
   EXPECT_EQ(none.status, 2);
-  EXPECT_NE(none.err.find("softplc: a command is needed (info, vars, run, debug, test, modbus-map, help)"), std::string::npos)
+  EXPECT_NE(none.err.find("softplc: a command is needed (info, vars, run, debug, test, modbus-map, config-check, help)"), std::string::npos)
       << none.err;
 }
 

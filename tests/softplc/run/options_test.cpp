@@ -33,7 +33,14 @@ TEST(RunOptions, MessagesNameTheOptionAsItsSourceSpellsIt) {
       {{{"cycles", "3"}, {"vars", "LagOut"}}, "vars needs plot or trace"},
       {{{"cycles", "3"}, {"duration", "1s"}}, "cycles excludes duration"},
       {{{"cycles", "5"}, {"replace-at", "5:x.so"}}, "replace-at 5:x.so: the run has cycles 0 to 4"},
-      {{{"period", "10ms"}}, "run needs cycles N or duration TIME"},
+      {{{"period", "10ms"}},
+       "run needs cycles N or duration TIME (a run until stopped needs realtime, or modbus or http to pace its "
+       "simulated clock)"},
+      {{{"cycles", "3"}, {"watchdog-action", "report"}}, "watchdog-action needs watchdog"},
+      {{{"cycles", "3"}, {"watchdog", "10ms"}, {"watchdog-action", "halt"}},
+       "watchdog-action expects stop or report, got 'halt'"},
+      {{{"cycles", "3"}, {"http", "8080"}, {"http-token", "two words"}},
+       "http-token: a token is printable ASCII without blanks"},
       {{{"cycles", "3"}, {"frobnicate", "1"}}, "unknown option frobnicate"},
       {{{"cycles", "3"}, {"modbus", "5020"}, {"http", "127.0.0.1:5020"}},
        "modbus and http cannot listen on the same address 127.0.0.1:5020"},
@@ -64,6 +71,13 @@ TEST(RunOptions, GivenInAnyOrderTheyMakeOnePlan) {
   EXPECT_EQ(plan->sets, (std::vector<std::string>{"LagIn=1", "ExtIn4=2"}));
   EXPECT_TRUE(plan->serveModbus);
   EXPECT_EQ(plan->modbus.idleTimeout.count(), 0);
+  // A run without a limit on the real-time clock or paced by a live channel: until stopped.
+  for (const Given& untilStopped : {Given{{"realtime", "true"}}, Given{{"http", "8080"}}}) {
+    const auto endless = plan_of(untilStopped);
+    ASSERT_TRUE(endless) << endless.error().message;
+    EXPECT_TRUE(endless->until_stopped());
+    EXPECT_EQ(endless->limit().count, UINT64_MAX);
+  }
   // Unless given, the defaults: a debugger's run has no end of its own.
   const auto debug = plan_of({}, kForDebug);
   ASSERT_TRUE(debug);
