@@ -70,7 +70,12 @@ void TaskWatchdog::after_cycle(Engine& engine, const CycleInfo& cycle) {
     report_.stoppedCycleNs = cycle.executionNs;
     engine.request_stop();
   }
-  err_ << message << "\n" << std::flush;
+  tell(message + "\n");
+}
+
+void TaskWatchdog::tell(const std::string& line) {
+  std::lock_guard lock(messageMutex_);
+  err_ << line << std::flush;
 }
 
 bool TaskWatchdog::may_tell(bool count) {
@@ -102,11 +107,10 @@ void TaskWatchdog::watch() {
     // cycle that does not return is told once the limit lets a message out.
     if (action_ == WatchdogAction::Report && !may_tell(false)) continue;
     toldWhileRunning_ = index;
-    err_ << "softplc: watchdog: cycle " + std::to_string(index) + " has run for " +
-                format_duration(static_cast<double>(running)) + ", longer than " +
-                format_setting(static_cast<double>(limitNs_)) + ", and has not returned yet" +
-                (action_ == WatchdogAction::Stop ? "; the run stops when it returns\n" : "\n")
-         << std::flush;
+    tell("softplc: watchdog: cycle " + std::to_string(index) + " has run for " +
+         format_duration(static_cast<double>(running)) + ", longer than " +
+         format_setting(static_cast<double>(limitNs_)) + ", and has not returned yet" +
+         (action_ == WatchdogAction::Stop ? "; the run stops when it returns\n" : "\n"));
     if (action_ == WatchdogAction::Stop) {
       if (Engine* engine = engine_.load(std::memory_order_relaxed)) engine->request_stop();
     }

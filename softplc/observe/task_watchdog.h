@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <string>
 #include <thread>
 
 #include "softplc/engine/observer.h"
@@ -65,6 +66,8 @@ class TaskWatchdog : public CycleObserver {
   // second; the long cycles left out are counted into the next message. Guarded by messageMutex_.
   // Returns whether a message may go out now; `count` counts a cycle left out.
   bool may_tell(bool count);
+  // Writes a message line; the two threads write one at a time.
+  void tell(const std::string& line);
   std::mutex messageMutex_;
   int64_t nextMessageNs_ = 0;
   uint64_t leftOut_ = 0;
