@@ -17,6 +17,8 @@ need_pkgs=(
   libboost-dev
   libjs-dygraphs
   chromium chromium-driver python3-selenium
+  # The thread-sanitizer build (preset linux-x86_64-tsan) is the build machine's own x86-64 code.
+  libgtest-dev:amd64 libgmock-dev:amd64 libmodbus-dev:amd64
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
