@@ -20,6 +20,8 @@ need_pkgs=(
   libyaml-cpp-dev:i386
   libsystemd-dev:i386
   dpkg-dev fakeroot zip unzip
+  # The thread-sanitizer build (preset linux-x86_64-tsan) is the build machine's own x86-64 code.
+  libgtest-dev:amd64 libgmock-dev:amd64 libmodbus-dev:amd64
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

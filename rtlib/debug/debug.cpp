@@ -68,8 +68,10 @@ struct KxdbgHandler {
 
   bool operator==(const KxdbgHandler&) const = default;
 };
+#if defined(__i386__)
 static_assert(offsetof(KxdbgHandler, directEnter) == 0 && offsetof(KxdbgHandler, directExit) == 4,
               "the hooks jump through the first two words of the record");
+#endif
 
 extern "C" {
 // What the hooks jump through. A plain word that an aligned load reads whole; the hooks' code
@@ -157,6 +159,7 @@ std::atomic<const KxdbgHandler*> kxdbg_current_handler{&kNoHandler};
 static_assert(std::atomic<const KxdbgHandler*>::is_always_lock_free &&
               sizeof(std::atomic<const KxdbgHandler*>) == sizeof(const KxdbgHandler*));
 
+#if defined(__i386__)
 // The hooks, written out so that they add nothing to the jump: load the record (an aligned load,
 // on x86 an acquire) and jump through its field with the module's arguments where they lie. On
 // Linux the record's address is taken relative to the code (the call to the next instruction
@@ -182,6 +185,18 @@ KXOPLCK_API __attribute__((naked)) int32_t KX_STDCALL KXoplck_EnterBreakpoint(in
 KXOPLCK_API __attribute__((naked)) int32_t KX_STDCALL KXoplck_ExitBreakpoint(EntryPointDescriptor*) {
   asm(KXDBG_LOAD_HANDLER "jmp *4(%eax)");
 }
+#else
+// The native core (x86-64, for a thread sanitizer; no module calls these there): the same load
+// and call, in C++.
+KXOPLCK_API int32_t KX_STDCALL KXoplck_EnterBreakpoint(int32_t typeId, void* address, int32_t kind,
+                                                       EntryPointDescriptor* descriptor) {
+  return kxdbg_current_handler.load(std::memory_order_acquire)->directEnter(typeId, address, kind, descriptor);
+}
+
+KXOPLCK_API int32_t KX_STDCALL KXoplck_ExitBreakpoint(EntryPointDescriptor* descriptor) {
+  return kxdbg_current_handler.load(std::memory_order_acquire)->directExit(descriptor);
+}
+#endif
 
 KXOPLCK_API void KX_STDCALL KXoplck_clrErrorInfo(void) { g_error.recorded = 0; }
 

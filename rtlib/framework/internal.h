@@ -48,12 +48,16 @@ struct Division {
 };
 constexpr Division divide(uint64_t n, uint32_t d) {
   if (std::is_constant_evaluated()) return {n / d, static_cast<uint32_t>(n % d)};
+#if defined(__i386__)
   const uint32_t high = static_cast<uint32_t>(n >> 32);
   uint32_t remainder = high % d;
   uint32_t low = static_cast<uint32_t>(n);
   // remainder:low / d: the quotient fits 32 bits since remainder < d.
   __asm__("divl %[d]" : "+a"(low), "+d"(remainder) : [d] "rm"(d) : "cc");
   return {uint64_t{high / d} << 32 | low, remainder};
+#else   // a 64-bit machine (the native core) divides 64 bits at once
+  return {n / d, static_cast<uint32_t>(n % d)};
+#endif
 }
 
 // floor(ns * 1193182 / 1e9), exact for every int64, without a 128-bit intermediate and with

@@ -41,7 +41,8 @@ class Registry {
     const Registration entry{descriptor, descriptor->dataArea, descriptor->dataSize};
     if (entry.base == nullptr) return kxrt::refuse(KXRT_E_NULL, "register: null data area");
     if (entry.size == 0) return kxrt::refuse(KXRT_E_ARGUMENT, "register: data size 0");
-    if (entry.end() > uint64_t{std::numeric_limits<uintptr_t>::max()} + 1) {
+    // The last byte must have an address: size - 1 more bytes after base (size is not 0 here).
+    if (entry.size - 1 > std::numeric_limits<uintptr_t>::max() - entry.begin()) {
       return kxrt::refuse(KXRT_E_ARGUMENT,
                           "register: data area at %p with %u bytes wraps the address space",
                           static_cast<void*>(entry.base), entry.size);

@@ -2,7 +2,7 @@
 
 namespace softplc {
 
-volatile std::sig_atomic_t detail::gInterruptSignal = 0;
+std::atomic<int> detail::gInterruptSignal{0};
 
 namespace {
 
@@ -31,7 +31,9 @@ const char* interrupting_signal() {
 bool ending_signal() { return interrupted() && detail::gInterruptSignal != SIGINT; }
 
 void clear_interruption() {
-  if (detail::gInterruptSignal == SIGINT) detail::gInterruptSignal = 0;
+  // Only a Ctrl-C: a SIGTERM that came meanwhile stays.
+  int interrupt = SIGINT;
+  detail::gInterruptSignal.compare_exchange_strong(interrupt, 0);
 }
 
 }  // namespace softplc

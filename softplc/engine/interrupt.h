@@ -7,13 +7,18 @@
 // fits.
 #pragma once
 
+#include <atomic>
 #include <csignal>
 
 namespace softplc {
 
 namespace detail {
 // The number of the signal that asked the run to end, 0 if none did; set by the signal handler.
-extern volatile std::sig_atomic_t gInterruptSignal;
+// The handler runs on whichever thread the signal reaches (often a channel's), so the flag is an
+// atomic, not a volatile sig_atomic_t, which is only for a handler on the thread that reads it; a
+// lock-free atomic may be written from a signal handler.
+extern std::atomic<int> gInterruptSignal;
+static_assert(std::atomic<int>::is_always_lock_free);
 
 // The platform's part: sends the signals that end a run to a handler that sets gInterruptSignal
 // (`endBlockingReads`: see InterruptGuard), and back to the handlers they had before.
