@@ -140,25 +140,40 @@ def host_frames(lines):
 
 
 def fresh_stores(log):
-    """The reports of DRD that are stores into a block which operator new has just returned to the
-    storing function itself (the block's allocation context is the access's own call chain, but
-    for the line in the innermost function): no other thread can reach such a block yet, so the
-    earlier access DRD pairs the store with belongs to an earlier life of the same addresses. DRD
-    reports these, rarely, against the online change's loader thread. Valgrind's suppressions
-    cannot say "allocated by this very call", so they are recognised here, by that shape only.
-    Gives how many contexts (distinct stacks of the store) they are."""
-    def without_line(frames):
-        return [re.sub(r" \([^()]*:\d+\)$", "", frames[0])] + frames[1:] if frames else frames
+    """The reports of DRD that are stores into a block which the storing call itself has just
+    allocated, paired with the online change's loader thread: the block's allocation context and
+    the store share the host's call chain from a function that is still running when it stores
+    (operator new returned the block to that very call, or to a callee of it, as a vector that
+    grows does), so no other thread can reach the block yet, and the earlier access DRD pairs the
+    store with belongs to an earlier life of the same addresses. DRD reports these, rarely, against
+    the loader thread, which reads and loads module files. Valgrind's suppressions cannot say
+    "allocated by this very call", so they are recognised here, by that shape only. Gives how many
+    contexts (reports) they are: DRD prints each context once."""
+    def without_lines(frames):
+        return [re.sub(r" \([^()]*:\d+\)$", "", frame) for frame in frames]
 
-    stacks = set()
+    def shared_caller(access, allocation):
+        # The host's frames that both stacks end in (outermost first), and among them a function
+        # that was running both when the block was allocated and when it was stored into.
+        a, b = without_lines(access), without_lines(allocation)
+        common = 0
+        while common < min(len(a), len(b)) and a[-1 - common] == b[-1 - common]:
+            common += 1
+        return common > 0 and common >= min(len(a), len(b)) - 8 and any(
+            "::net::" not in frame for frame in a[len(a) - common:])
+
+    contexts = 0
     for block in re.split(r"^==\d+== (?=Conflicting (?:load|store) by thread)", log, flags=re.M)[1:]:
         block = re.split(r"^==\d+== (?:Thread \d+:|ERROR SUMMARY)", block, flags=re.M)[0]
         head, _, rest = block.partition("Allocation context:")
+        allocation_text, _, other = rest.partition("Other segment start")
         access = host_frames(head.splitlines())
-        allocation = host_frames(rest.split("Other segment")[0].splitlines())
-        if block.startswith("Conflicting store") and access and without_line(access) == without_line(allocation):
-            stacks.add(tuple(access))
-    return len(stacks)
+        allocation = host_frames(allocation_text.splitlines())
+        loader = "ChangeQueue::run" in other
+        if block.startswith("Conflicting store") and access and allocation and loader and \
+                shared_caller(access, allocation):
+            contexts += 1
+    return contexts
 
 
 def main():
