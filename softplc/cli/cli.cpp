@@ -24,7 +24,7 @@ constexpr const char* kExitCodes =
     "its cycle not reached: the old module ran on; 4 the run was interrupted (Ctrl-C, SIGTERM,\n"
     "SIGHUP) after the cycle in progress, with its trace complete and its report printed.";
 
-constexpr const char* kCommands = "info, vars, run, debug, modbus-map, help";
+constexpr const char* kCommands = "info, vars, run, debug, dap, modbus-map, help";
 
 void add_symbols_option(CLI::App* command, Arguments& args) {
   command
@@ -144,6 +144,13 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       "of the input quits. The clock is the simulated one (kept in pace with real time while --modbus or\n"
       "--http serves); a cycle held at a stop holds the live channels' writes until the program goes on.");
 
+  CLI::App* dap = app.add_subcommand(
+      "dap", "A debug adapter (Debug Adapter Protocol) on standard input and output, for an editor that launches runs");
+  dap->footer(
+      "The editor sends 'launch' with the run's options by their names here ({\"program\": \"m.so\", \"period\":\n"
+      "\"10ms\", \"set\": [\"IntRampEnable=TRUE\"], \"http\": 8080, \"stopOnEntry\": true}). To debug a running\n"
+      "controller, start it with 'softplc run --dap PORT' and attach to that port.");
+
   CLI::App* modbusMap = app.add_subcommand("modbus-map", "Print the Modbus register map of the module");
   modbusMap->add_option("MODULE", args.module, moduleHelp);
   modbusMap->add_flag("--csv", args.csv, "As CSV: name,table,address,count,type,access");
@@ -153,7 +160,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   add_symbols_option(modbusMap, args);
 
   CLI::App* help = app.add_subcommand("help", "Print this help, or the help of COMMAND");
-  help->add_option("COMMAND", args.helpTopic, "info, vars, run, debug or modbus-map");
+  help->add_option("COMMAND", args.helpTopic, "info, vars, run, debug, dap or modbus-map");
 
   if (argc <= 1) {
     out << main_help(app);
@@ -162,8 +169,8 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   // An unknown command gets its own message rather than a parser complaint about extra arguments.
   if (argv[1][0] != '-') {
     const std::string command = argv[1];
-    if (command != "info" && command != "vars" && command != "run" && command != "debug" && command != "modbus-map" &&
-        command != "help") {
+    if (command != "info" && command != "vars" && command != "run" && command != "debug" && command != "dap" &&
+        command != "modbus-map" && command != "help") {
       return report_error(usage_error("unknown command '" + command + "' (commands: " + kCommands + ")"), err);
     }
   }
@@ -171,7 +178,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    for (CLI::App* command : {info, vars, run, debug, modbusMap}) {
+    for (CLI::App* command : {info, vars, run, debug, dap, modbusMap}) {
       if (command->parsed()) {
         out << command->help();
         return kExitOk;
@@ -188,7 +195,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       out << main_help(app);
       return kExitOk;
     }
-    for (CLI::App* command : {info, vars, run, debug, modbusMap}) {
+    for (CLI::App* command : {info, vars, run, debug, dap, modbusMap}) {
       if (command->get_name() == args.helpTopic) {
         out << command->help();
         return kExitOk;
@@ -200,6 +207,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   if (info->parsed()) return command_info(args, out, err);
   if (vars->parsed()) return command_vars(args, out, err);
   if (modbusMap->parsed()) return command_modbus_map(args, out, err);
+  if (dap->parsed()) return command_dap(err);
   const bool debugging = debug->parsed();
   auto plan = debugging ? debugOptions.plan(kForDebug) : runOptions.plan(kForRun);
   if (!plan) return report_error(plan.error(), err);

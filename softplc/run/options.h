@@ -33,6 +33,8 @@ enum class OptionShape : uint8_t {
 // Which commands take an option.
 inline constexpr unsigned kForRun = 1u << 0;
 inline constexpr unsigned kForDebug = 1u << 1;
+// The launch arguments of an editor's debug session (softplc dap).
+inline constexpr unsigned kForLaunch = 1u << 2;
 
 struct RunOption {
   std::string_view name;     // "period"
@@ -67,7 +69,7 @@ class PlanBuilder {
   bool given(std::string_view name) const;
   // What each option given needs of the others, and excludes, in the table's order.
   Status check_relations() const;
-  // The plan for `command` (kForRun or kForDebug), once every option is given: what options need of
+  // The plan for `command` (kForRun, kForDebug or kForLaunch), once every option is given: what options need of
   // each other, and what depends on several of them (the cycles of a duration, a spin shorter than
   // the period, the cycles of the online changes), is checked here.
   Result<RunPlan> finish(unsigned command);
