@@ -188,7 +188,8 @@ void Debugger::stopped(const Stop& stop) {
   const bool entry = launch_ && !std::exchange(entered_, true);
   // Before the first cycle of a launch: the editor sets its breakpoints first.
   if (!configured_) {
-    while (!configured_ && !ended_ && outlet_) {
+    // (The session may not have connected yet: the launch's answer and the first cycle race.)
+    while (!configured_ && !ended_) {
       run_tasks(lock);
       if (configured_) break;
       wake_.wait(lock);
@@ -219,7 +220,7 @@ void Debugger::stopped(const Stop& stop) {
       ids.push_back(requested.id);
       if (requested.kind == Requested::Kind::Function) reason = "function breakpoint";
     }
-    description = "breakpoint: " + stop.breakpoint->where();
+    description = "cycle " + std::to_string(stop.cycle) + ", breakpoint: " + stop.breakpoint->where();
   } else if (stop.watch) {
     reason = "data breakpoint";
     description = lastWatch_;
