@@ -186,8 +186,9 @@ void Debugger::resume() {
 void Debugger::stopped(const Stop& stop) {
   std::unique_lock lock(mutex_);
   const bool entry = launch_ && !std::exchange(entered_, true);
-  // Before the first cycle of a launch: the editor sets its breakpoints first.
-  if (!configured_) {
+  // Before the first cycle of a launch (the stop its constructor asked for): the editor sets its
+  // breakpoints first.
+  if (entry) {
     // (The session may not have connected yet: the launch's answer and the first cycle race.)
     while (!configured_ && !ended_) {
       run_tasks(lock);
@@ -390,11 +391,12 @@ Result<Json> Debugger::step(const std::string& command, const Json&) {
     stepper.next_line(depth, line, inCycle);
   } else if (command == "stepIn") {
     stepper.step_line(line, inCycle);
-  } else if (inCycle && depth != 0) {
-    stepper.finish(depth);
+  } else if (const std::vector<Frame> open = frames(); inCycle && depth > 1 && open.size() > 1) {
+    // Out of the block: to the caller's next statement.
+    stepper.next_line(depth - 1, open[1].line, inCycle);
   } else {
-    // Between cycles, or with no block open: out of the cycle, to its end.
-    stepper.step_line(line, inCycle);
+    // In the program's own body, or between cycles: to the end of the cycle.
+    stepper.finish(0);
   }
   resume();
   return command == "continue" ? Json{{"allThreadsContinued", true}} : Json::object();

@@ -150,7 +150,7 @@ void Debuggee::event(int32_t kind, const Place& place, const Frame& frame) {
     hit = breakpoints_.hit(kind, place, [this](const Breakpoint& b) { return condition_holds(b); });
     // A logpoint tells its message and lets the program go on.
     if (hit != nullptr && !hit->logMessage.empty()) {
-      front_.logged(*hit, interpolate(hit->logMessage));
+      front_.logged(*hit, interpolate(hit->logMessage, hit->scope));
       hit = nullptr;
     }
   }
@@ -238,7 +238,7 @@ Result<ExprValue> Debuggee::evaluate(const Expression& expression) {
 
 Status Debuggee::set_condition(Breakpoint& breakpoint, std::string_view text) {
   std::string_view rest = trimmed(text, " \t");
-  std::string instance;
+  std::string instance = breakpoint.scope;
   // "RealRamp" or "RealRamp AND ...": one instance of a line's block.
   if (breakpoint.target == Breakpoint::Target::Line && symbols() != nullptr) {
     const std::size_t end = rest.find_first_of(" \t");
@@ -254,6 +254,7 @@ Status Debuggee::set_condition(Breakpoint& breakpoint, std::string_view text) {
       const uint32_t within = step != nullptr && step->has_events() ? step->offset : entry != nullptr ? entry->offset : 0;
       breakpoint.offsets = {record->offset + within};
       instance = record->name;
+      breakpoint.scope = record->name;
       rest = end == std::string_view::npos ? std::string_view() : trimmed(rest.substr(end), " \t");
       if (!rest.empty()) {
         if (rest.size() < 4 || !same_name(rest.substr(0, 3), "AND") || (rest[3] != ' ' && rest[3] != '\t')) {
@@ -277,7 +278,7 @@ Status Debuggee::set_condition(Breakpoint& breakpoint, std::string_view text) {
   return ok_status();
 }
 
-std::string Debuggee::interpolate(std::string_view message) {
+std::string Debuggee::interpolate(std::string_view message, std::string_view instance) {
   std::string text;
   std::size_t at = 0;
   while (at < message.size()) {
@@ -287,7 +288,7 @@ std::string Debuggee::interpolate(std::string_view message) {
     if (close == std::string_view::npos) break;
     text += message.substr(at, open - at);
     const std::string_view inside = message.substr(open + 1, close - open - 1);
-    auto expression = parse_expression(inside);
+    auto expression = parse_expression(inside, instance);
     Result<ExprValue> value = expression ? evaluate(*expression) : Result<ExprValue>(expression.error());
     if (!value) {
       text += "{" + std::string(inside) + ": " + value.error().message + "}";

@@ -120,7 +120,8 @@ class Debuggee : public CycleObserver {
   Result<Expression> parse_expression(std::string_view text, std::string_view instance = {});
   Result<ExprValue> evaluate(const Expression& expression);
   // "{IntRamp.Value} of {IntRamp.Target}": each {EXPRESSION} replaced by its value (or why not).
-  std::string interpolate(std::string_view message);
+  // `instance`: whose fields the expressions may name by their own names.
+  std::string interpolate(std::string_view message, std::string_view instance = {});
   // Writes a value given as text (as --set reads it) and gives it back as people read it; the
   // watches take the new value as seen (a write is not a change the program made).
   Result<std::string> set_value(const Variable& variable, std::string_view text);

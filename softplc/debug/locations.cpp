@@ -134,6 +134,8 @@ Result<Breakpoint> Debuggee::line_breakpoint(std::string_view qualifier, uint32_
     label = (named != nullptr ? named->name : record->name) + ":" + std::to_string(line);
   }
   if (instances.empty()) return refuse(block->name + " has no instance in the data area: " + at + " never runs");
+  // A block with one instance: a condition or a log message may name its fields by their own names.
+  std::string scope = instances.size() == 1 ? std::string(instances[0].name) : std::string();
 
   // The statement's first event: its kind-1 event, the entry of a block's body, or the ExitHook of
   // a block's last line.
@@ -166,6 +168,7 @@ Result<Breakpoint> Debuggee::line_breakpoint(std::string_view qualifier, uint32_
   }
   breakpoint.name = label;
   breakpoint.blockName = block->name;
+  breakpoint.scope = std::move(scope);
   const std::string statement = listing->statement_at(breakpoint.line);
   breakpoint.text = "line " + std::to_string(breakpoint.line) + " of " + block->name + where +
                     (statement.empty() ? "" : ": " + statement);

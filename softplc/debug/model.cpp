@@ -178,8 +178,12 @@ bool Stepper::stop_at_event(int32_t kind, std::size_t depth, bool breakpoint, bo
     case Mode::Step: stop = stop || counted(); break;
     case Mode::Next: stop = stop || (depth <= depth_.value_or(0) && counted()); break;
     case Mode::Finish: stop = stop || (kind == kEventExit && depth_ && depth <= *depth_); break;
-    case Mode::NextLine: stop = stop || (line != 0 && line != line_ && depth <= depth_.value_or(0)); break;
-    case Mode::StepLine: stop = stop || (line != 0 && line != line_); break;
+    // A block's exit is where its caller's statement ends, not a statement of its own: a step by
+    // lines goes on to the next statement.
+    case Mode::NextLine:
+      stop = stop || (kind != kEventExit && line != 0 && line != line_ && depth <= depth_.value_or(0));
+      break;
+    case Mode::StepLine: stop = stop || (kind != kEventExit && line != 0 && line != line_); break;
     default: break;
   }
   if (stop) mode_ = Mode::Idle;

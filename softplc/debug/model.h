@@ -60,6 +60,9 @@ struct Breakpoint {
   std::optional<HitCondition> hitCondition{};
   // A logpoint: instead of stopping, the message is told with each {EXPRESSION} replaced by its value.
   std::string logMessage{};
+  // The instance whose fields a condition or a log message may name by their own names ("Value" for
+  // IntRamp.Value): the one instance of a line's block, or the one its condition names.
+  std::string scope{};
 
   bool matches(int32_t kind, const Place& place) const;
   std::string label() const;         // "Ramp_Int", "typeid 14", "RealRamp:288"

@@ -246,9 +246,9 @@ const RunOption kOptions[] = {
        plan.module = std::string(text);
        return ok_status();
      }},
-    {"cycles", "N", "Number of cycles to run", OptionShape::Value, kForRun, apply_cycles, {}, {}, "duration"},
+    {"cycles", "N", "Number of cycles to run", OptionShape::Value, kForRun | kForLaunch, apply_cycles, {}, {}, "duration"},
     {"duration", "TIME", "Run for this long instead (cycles = duration / period, rounded up)", OptionShape::Value,
-     kForRun, apply_duration},
+     kForRun | kForLaunch, apply_duration},
     {"period", "TIME", "Cycle period (default 10ms); e.g. 10ms, 0.5s, T#100ms", OptionShape::Value, kBoth,
      apply_period},
     {"realtime", "", "Run on the monotonic clock, each cycle at its absolute deadline (default: simulated clock)",
