@@ -52,8 +52,10 @@ async function startSession(dc, { request = 'launch', args = {}, breakpoints = [
   const init = await dc.initializeRequest();
   await dc.send(request, args);
   await initialized;
+  // Attached, the program may stop as soon as the breakpoints are set: the event can come in the
+  // same read as their response.
+  const stopped = wait ? dc.waitForEvent('stopped', 10000) : null;
   const set = await dc.setBreakpointsRequest(lineBreakpoints(breakpoints));
-  const stopped = wait ? dc.waitForEvent('stopped') : null;
   await dc.configurationDoneRequest();
   return { capabilities: init.body, breakpoints: set.body.breakpoints, stopped: stopped && (await stopped).body };
 }
