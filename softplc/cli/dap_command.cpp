@@ -144,6 +144,7 @@ void read_messages(const std::shared_ptr<Session>& session) {
 }  // namespace
 
 int command_dap(std::ostream& err) {
+  (void)err;   // what goes wrong is told to the editor
   binary_stdio();
   std::ios::sync_with_stdio(false);
   auto session = std::make_shared<Session>();
@@ -193,7 +194,6 @@ int command_dap(std::ostream& err) {
     }
     return kExitOk;
   }
-  (void)err;
 }
 
 }  // namespace softplc

@@ -91,8 +91,11 @@ void Adapter::request(const Json& message) {
     return;
   }
   if (command == "disconnect") {
+    // A launched run ends with its session unless the editor asks otherwise; a controller's run
+    // goes on whatever the editor asks: it is not the session's to end.
     const auto terminate = arguments.find("terminateDebuggee");
-    const bool ending = terminate != arguments.end() && terminate->is_boolean() ? terminate->get<bool>() : launched_;
+    const bool ending =
+        launched_ && (terminate == arguments.end() || !terminate->is_boolean() || terminate->get<bool>());
     respond(message, Json::object());
     end(ending);
     return;
@@ -110,6 +113,11 @@ void Adapter::request(const Json& message) {
     debugger_->pause();
     respond(message, Json::object());
   } else if (command == "terminate") {
+    if (!launched_) {
+      respond(message, usage_error("this run is a controller's: a debugging session does not end it ('disconnect' "
+                                   "leaves it running)"));
+      return;
+    }
     respond(message, Json::object());
     debugger_->terminate();
   } else {

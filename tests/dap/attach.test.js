@@ -92,7 +92,8 @@ test('attach to a running controller, stop, read, go on, detach: the run keeps c
     await again.initializeRequest();
     await assert.rejects(again.launchRequest({}), /running controller's debug adapter: 'attach' to it/);
     await again.attachRequest({});
-    await again.disconnectRequest({});
+    await assert.rejects(again.terminateRequest({}), /a debugging session does not end it/);
+    await again.disconnectRequest({ terminateDebuggee: true });
     again.socket.end();
   } catch (error) {
     error.message += '\nthe run said:\n' + output;
