@@ -146,6 +146,7 @@ Result<Json> Debugger::handle(const std::string& command, const Json& arguments)
 }
 
 Json Debugger::threads() {
+  std::lock_guard lock(mutex_);
   return {{"threads", Json::array({{{"id", kThreadId}, {"name", threadName_}}})}};
 }
 
@@ -303,7 +304,10 @@ void Debugger::cycle_ended(const CycleInfo& cycle) {
 
 void Debugger::module_changed() {
   const Symbols* symbols = debuggee_.symbols();
-  threadName_ = symbols != nullptr ? symbols->entryPoint : "cycle";
+  {
+    std::lock_guard lock(mutex_);
+    threadName_ = symbols != nullptr ? symbols->entryPoint : "cycle";
+  }
   // The new module's map may put the statements on other lines: every breakpoint is made again
   // and the editor told of each.
   for (Requested& requested : requested_) {

@@ -137,7 +137,7 @@ class Debugger : public DebugFront {
   Debuggee debuggee_;
   const bool launch_;
   const bool stopOnEntry_;
-  std::string threadName_;
+  std::string threadName_;   // under mutex_: the adapter's thread reads it
 
   std::mutex mutex_;
   std::condition_variable wake_;
