@@ -288,7 +288,7 @@ const RunOption kOptions[] = {
      apply_plot_size, "plot"},
     {"replace-at", "CYCLE:MODULE",
      "Online change: before cycle CYCLE (from 0), MODULE replaces the running module (repeatable)",
-     OptionShape::List, kForRun, apply_replace_at},
+     OptionShape::List, kForRun | kForLaunch, apply_replace_at},
     {"reload-on-change", "",
      "Watch the module file; once a new version has settled (0.5 s without change), change to it online between "
      "two cycles",

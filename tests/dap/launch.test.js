@@ -3,8 +3,9 @@
 'use strict';
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
+const path = require('node:path');
 const {
-  LISTING, SOFTPLC, evaluate, frames, lineBreakpoints, refusal, resume, startAdapter, startSession, variables,
+  BIN, LISTING, SOFTPLC, evaluate, frames, lineBreakpoints, refusal, resume, startAdapter, startSession, variables,
 } = require('./support');
 
 // Each session is ended by the test: disconnect ends a launched run, and the adapter exits.
@@ -20,6 +21,7 @@ async function withAdapter(body) {
 }
 
 const RAMP = { set: ['IntRampEnable=TRUE'] };
+const NEXT_MODULE = path.join(BIN, process.platform === 'win32' ? 'CCodePublic_next.dll' : 'CCodePublic_next.so');
 
 test('launch stops on a listing line with its stack, scopes and typed values', () => withAdapter(async (dc) => {
   const { capabilities, breakpoints, stopped } = await startSession(dc, { args: RAMP, breakpoints: [221, 220] });
@@ -70,6 +72,27 @@ for (const { name, breakpoint, cycle } of CONDITIONS) {
     assert.match(stopped.description, new RegExp(`^cycle ${cycle}, breakpoint: line 220`));
   }));
 }
+
+test('function breakpoints stop at a block type\'s entry; unknown names are refused', () => withAdapter(async (dc) => {
+  await startSession(dc, { args: RAMP, wait: false });
+  const stopped = dc.waitForEvent('stopped');
+  const set = (await dc.setFunctionBreakpointsRequest({ breakpoints: [{ name: 'Ramp_Int' }, { name: 'Ramp_In' }] })).body;
+  assert.deepEqual(set.breakpoints.map((b) => b.verified), [true, false]);
+  assert.match(set.breakpoints[1].message, /did you mean Ramp_Int\?/);
+  assert.equal((await stopped).body.reason, 'function breakpoint');
+  assert.deepEqual(await frames(dc), [['Ramp_Int IntRamp', 143], ['Program_Control', 49]]);
+}));
+
+test('an online change verifies the breakpoints again against the new module\'s listing', () => withAdapter(async (dc) => {
+  const changed = dc.waitForEvent('breakpoint');
+  const { breakpoints } = await startSession(dc, {
+    args: { ...RAMP, replaceAt: [`2:${NEXT_MODULE}`] },
+    breakpoints: [{ line: 220, hitCondition: '4' }],
+  });
+  const event = (await changed).body;
+  assert.deepEqual([event.reason, event.breakpoint.id, event.breakpoint.verified, event.breakpoint.source.name],
+    ['changed', breakpoints[0].id, true, 'CCodePublic_next.st']);
+}));
 
 test('conditions that cannot be read are refused with the reason', () => withAdapter(async (dc) => {
   const { breakpoints } = await startSession(dc, {
