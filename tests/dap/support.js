@@ -1,7 +1,12 @@
 // What the DAP tests share: the adapter as a child process (or a socket) behind the DebugClient of
 // @vscode/debugadapter-testsupport, and a launch that sets breakpoints and runs to the first stop.
 'use strict';
-const { DebugClient } = require('@vscode/debugadapter-testsupport');
+let DebugClient;
+try {
+  ({ DebugClient } = require('@vscode/debugadapter-testsupport'));
+} catch (error) {
+  throw new Error('the DAP test client is not installed: run scripts/install-deps.sh (npm ci in tests/dap)');
+}
 const cp = require('node:child_process');
 const net = require('node:net');
 const path = require('node:path');
