@@ -19,6 +19,8 @@ constexpr auto kTaskWait = std::chrono::seconds(10);
 // Cycle errors told per second of the run's time; the rest are counted and told once.
 constexpr uint32_t kErrorsPerSecond = 10;
 constexpr int kThreadId = 1;
+// How often a held program looks whether a signal asked the run to end.
+constexpr auto kSignalPoll = std::chrono::milliseconds(100);
 
 std::string text_of(const Json& arguments, const char* key) {
   const auto found = arguments.find(key);
@@ -172,8 +174,9 @@ void Debugger::poll() {
 void Debugger::wait_held(std::unique_lock<std::mutex>& lock) {
   for (;;) {
     run_tasks(lock);
-    if (resumed_ || ended_ || !outlet_) return;
-    wake_.wait(lock);
+    // A signal that ends the run ends the hold too; it cannot wake this wait, so the wait looks.
+    if (resumed_ || ended_ || !outlet_ || run_.engine().stop_requested()) return;
+    wake_.wait_for(lock, kSignalPoll);
   }
 }
 
@@ -191,10 +194,10 @@ void Debugger::stopped(const Stop& stop) {
   // breakpoints first.
   if (entry) {
     // (The session may not have connected yet: the launch's answer and the first cycle race.)
-    while (!configured_ && !ended_) {
+    while (!configured_ && !ended_ && !run_.engine().stop_requested()) {
       run_tasks(lock);
       if (configured_) break;
-      wake_.wait(lock);
+      wake_.wait_for(lock, kSignalPoll);
     }
     run_tasks(lock);
     if (!stopOnEntry_ || !outlet_) {
@@ -248,7 +251,7 @@ void Debugger::stopped(const Stop& stop) {
   resumed_ = false;
   containers_.clear();
   // A session that ended (or a run that ends) lets the program go on as without a debugger.
-  if (!outlet_ || ended_) {
+  if (!outlet_ || ended_ || run_.engine().stop_requested()) {
     if (debuggee_.stepper().mode() != Stepper::Mode::Quit) debuggee_.stepper().resume();
     return;
   }

@@ -94,16 +94,25 @@ test('attach to a running controller, stop, read, go on, detach: the run keeps c
     await again.attachRequest({});
     await assert.rejects(again.terminateRequest({}), /a debugging session does not end it/);
     await again.disconnectRequest({ terminateDebuggee: true });
+    const closed = new Promise((resolve) => again.socket.on('close', resolve));
     again.socket.end();
+    await closed;
+
+    // SIGTERM ends the run even while a session holds it at a breakpoint.
+    const last = await connectTo(dapPort);
+    clients.push(last.socket);
+    await startSession(last, { request: 'attach', breakpoints: [220] });
   } catch (error) {
     error.message += '\nthe run said:\n' + output;
     throw error;
   } finally {
-    for (const socket of clients) socket.destroy();
+    // The last session still holds the run at its breakpoint: the signal alone must end it.
     run.kill('SIGTERM');
     setTimeout(() => run.kill('SIGKILL'), 10000).unref();
+    await exited;
+    for (const socket of clients) socket.destroy();
   }
   assert.equal(await exited, 4, output);
-  assert.match(output, /debug adapter: 2 sessions, 1 client refused/);
+  assert.match(output, /debug adapter: 3 sessions, 1 client refused/);
   assert.match(output, /held by the debugger: \d+ stops?, /);
 });
