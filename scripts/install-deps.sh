@@ -22,6 +22,7 @@ need_pkgs=(
   dpkg-dev fakeroot zip unzip
   # The thread-sanitizer build (preset linux-x86_64-tsan) is the build machine's own x86-64 code.
   libgtest-dev:amd64 libgmock-dev:amd64 libmodbus-dev:amd64
+  nodejs
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -92,4 +93,18 @@ if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
   echo "creating the wine prefix"
   WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init >/dev/null 2>&1 || true
   wineserver -w 2>/dev/null || true
+fi
+
+# The DAP tests' client and the editor extension's packer, from npm at the versions the lock file
+# records (tests/dap/package-lock.json); npm ci is quick when they are installed already. Debian
+# ships npm apart from nodejs.
+if ! command -v npm >/dev/null; then
+  as_root apt-get install -y -qq --no-install-recommends npm >/dev/null
+fi
+dap_tests="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/dap"
+if [ ! -f "$dap_tests/node_modules/.package-lock.json" ] ||
+   ! cmp -s "$dap_tests/package-lock.json" "$dap_tests/node_modules/.package-lock.json.installed"; then
+  echo "installing the DAP tests' npm packages"
+  (cd "$dap_tests" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+  cp "$dap_tests/package-lock.json" "$dap_tests/node_modules/.package-lock.json.installed"
 fi

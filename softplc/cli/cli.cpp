@@ -1,6 +1,7 @@
 #include "softplc/cli/cli.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
@@ -32,7 +33,7 @@ constexpr const char* kExitCodes =
     "softplc test: 0 every scenario passed; 1 a scenario failed or could not run; 2 the command\n"
     "line is wrong; 4 interrupted; 6 a scenario file is wrong (nothing ran).";
 
-constexpr const char* kCommands = "info, vars, run, debug, test, modbus-map, config-check, help";
+constexpr const char* kCommands = "info, vars, run, debug, dap, test, modbus-map, config-check, help";
 
 void add_symbols_option(CLI::App* command, Arguments& args) {
   command
@@ -155,6 +156,13 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       "of the input quits. The clock is the simulated one (kept in pace with real time while --modbus or\n"
       "--http serves); a cycle held at a stop holds the live channels' writes until the program goes on.");
 
+  CLI::App* dap = app.add_subcommand(
+      "dap", "A debug adapter (Debug Adapter Protocol) on standard input and output, for an editor that launches runs");
+  dap->footer(
+      "The editor sends 'launch' with the run's options by their names here ({\"program\": \"m.so\", \"period\":\n"
+      "\"10ms\", \"set\": [\"IntRampEnable=TRUE\"], \"http\": 8080, \"stopOnEntry\": true}). To debug a running\n"
+      "controller, start it with 'softplc run --dap PORT' and attach to that port.");
+
   TestArguments testArgs;
   CLI::App* test = app.add_subcommand(
       "test", "Run scenario files on the simulated clock: the expectations of each scenario, a line per scenario, "
@@ -197,7 +205,9 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   configCheck->add_option("FILE", configFile, "The configuration file (YAML)")->required()->type_name("FILE.yaml");
 
   CLI::App* help = app.add_subcommand("help", "Print this help, or the help of COMMAND");
-  help->add_option("COMMAND", args.helpTopic, "info, vars, run, debug, test, modbus-map or config-check");
+  help->add_option("COMMAND", args.helpTopic, "info, vars, run, debug, dap, test, modbus-map or config-check");
+  // The commands with their own help, in the order the help lists them.
+  const std::vector<CLI::App*> commands = {info, vars, run, debug, dap, test, modbusMap, configCheck};
 
   if (argc <= 1) {
     out << main_help(app);
@@ -206,8 +216,9 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   // An unknown command gets its own message rather than a parser complaint about extra arguments.
   if (argv[1][0] != '-') {
     const std::string command = argv[1];
-    if (command != "info" && command != "vars" && command != "run" && command != "debug" && command != "test" &&
-        command != "modbus-map" && command != "config-check" && command != "help") {
+    const bool known = std::any_of(commands.begin(), commands.end(),
+                                   [&](const CLI::App* c) { return c->get_name() == command; });
+    if (!known && command != "help") {
       return report_error(usage_error("unknown command '" + command + "' (commands: " + kCommands + ")"), err);
     }
   }
@@ -215,7 +226,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    for (CLI::App* command : {info, vars, run, debug, test, modbusMap, configCheck}) {
+    for (CLI::App* command : commands) {
       if (command->parsed()) {
         out << command->help();
         return kExitOk;
@@ -232,7 +243,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       out << main_help(app);
       return kExitOk;
     }
-    for (CLI::App* command : {info, vars, run, debug, test, modbusMap, configCheck}) {
+    for (CLI::App* command : commands) {
       if (command->get_name() == args.helpTopic) {
         out << command->help();
         return kExitOk;
@@ -244,8 +255,8 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   if (info->parsed()) return command_info(args, out, err);
   if (vars->parsed()) return command_vars(args, out, err);
   if (modbusMap->parsed()) return command_modbus_map(args, out, err);
-  if (test->parsed()) return command_test(testArgs, out, err);
-  if (configCheck->parsed()) return command_config_check(configFile, out, err);
+  if (dap->parsed()) return command_dap(err);
+    for (CLI::App* command : {info, vars, run, debug, test, modbusMap, configCheck}) {
   const bool debugging = debug->parsed();
   std::optional<RunConfig> settings;
   if (config->count() != 0) {

@@ -41,6 +41,8 @@ int command_info(const Arguments& args, std::ostream& out, std::ostream& err);
 int command_vars(const Arguments& args, std::ostream& out, std::ostream& err);
 int command_run(RunPlan plan, std::ostream& out, std::ostream& err);
 int command_debug(RunPlan plan, const Arguments& args, std::ostream& out, std::ostream& err);
+// The debug adapter on standard input and output (its messages there, nothing else).
+int command_dap(std::ostream& err);
 int command_modbus_map(const Arguments& args, std::ostream& out, std::ostream& err);
 int command_test(const TestArguments& args, std::ostream& out, std::ostream& err);
 int command_config_check(const std::string& file, std::ostream& out, std::ostream& err);

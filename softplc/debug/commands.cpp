@@ -43,34 +43,6 @@ std::string wrapped(std::string_view text, std::size_t indent, std::size_t width
   return result + std::string(indent, ' ') + line + "\n";
 }
 
-// Names of blocks, instances and variables close to `name`, for a message.
-std::string suggestions_for(const Symbols& symbols, std::string_view name) {
-  std::vector<std::string_view> candidates;
-  for (const BlockType& type : symbols.blockTypes) candidates.push_back(type.name);
-  for (const Record& record : symbols.records) candidates.push_back(record.name);
-  for (const Variable& variable : symbols.variables) candidates.push_back(variable.name);
-  return did_you_mean(closest(name, candidates));
-}
-
-// Why no debug event reports a variable, so that a breakpoint on it could never fire.
-std::string never_fires(const Symbols& symbols, const Variable& variable) {
-  std::string why = "a breakpoint on " + variable.name + " could never fire: ";
-  if (variable.program && variable.direction == Direction::Input) {
-    why += "nothing in the module writes it (the program only reads it)";
-  } else {
-    why += "no operation's debug events report it (only a plain assignment writes it)";
-  }
-  // A gated operation reports its ENO variable, 4 bytes ahead of its result.
-  if (variable.offset >= 4) {
-    for (const Variable& other : symbols.variables) {
-      if (other.offset == variable.offset - 4 && other.type == ValueType::Bool && other.operation != 0) {
-        return why + "; the operation that computes it reports " + other.name + ": 'break " + other.name + "'";
-      }
-    }
-  }
-  return why + "; 'watch " + variable.name + " stop' stops when it changes";
-}
-
 // A value as a number, for a comparison within a tolerance.
 double numeric(ValueType type, const Encoded& value) {
   switch (type) {
@@ -104,13 +76,14 @@ double numeric(ValueType type, const Encoded& value) {
 
 std::span<const Command> Session::commands() {
   static const Command list[] = {
-      {"break", "b", "break BLOCK|INSTANCE|VARIABLE, break [BLOCK:|INSTANCE:]LINE, break typeid N",
+      {"break", "b", "break BLOCK|INSTANCE|VARIABLE|[BLOCK:|INSTANCE:]LINE|typeid N [if CONDITION]",
        "stop at the entry (kind 6) of every block of a type (a function block or an operation: TON, ADD_REAL), of "
        "one instance or embedded record (an instance name, or INSTANCE.Timer), or of the operation whose hook "
        "address is a variable (INSTANCE.Field); LINE stops at the statement on that line of the listing, before it "
        "runs, in every instance of its block, or in the one named (RealRamp:288; Ramp_Real:288 checks that the "
-       "line is Ramp_Real's); 'typeid N' stops at every event of a type identifier, exits included",
-       1, 2, &Session::cmd_break},
+       "line is Ramp_Real's); 'typeid N' stops at every event of a type identifier, exits included; 'if CONDITION' "
+       "stops only when the condition holds there (IntRamp.Value > 50 AND NOT LagResetCmd)",
+       1, 64, &Session::cmd_break},
       {"delete", "", "delete [N]", "delete breakpoint N, or every breakpoint", 0, 1, &Session::cmd_delete},
       {"breakpoints", "", "breakpoints", "the breakpoints, numbered, with their hits (also 'info breakpoints')", 0, 0,
        &Session::cmd_breakpoints},
@@ -164,60 +137,30 @@ std::span<const Command> Session::commands() {
 }
 
 Flow Session::cmd_break(const std::vector<std::string>& args) {
-  Breakpoint breakpoint;
-  // LINE or NAME:LINE.
-  if (args.size() == 1) {
-    const std::size_t colon = args[0].rfind(':');
-    const std::string_view number = colon == std::string::npos ? std::string_view(args[0]) : std::string_view(args[0]).substr(colon + 1);
-    if (const auto line = whole_number<uint32_t>(number)) {
-      return break_at_line(colon == std::string::npos ? std::string_view() : std::string_view(args[0]).substr(0, colon),
-                           *line);
-    }
+  // LOCATION [if CONDITION]
+  const auto at_if = std::find_if(args.begin(), args.end(), [](const std::string& word) { return same_name(word, "if"); });
+  const std::vector<std::string> location(args.begin(), at_if);
+  std::string condition;
+  for (auto word = at_if == args.end() ? at_if : at_if + 1; word != args.end(); ++word) {
+    condition += (condition.empty() ? "" : " ") + *word;
   }
-  if (args.size() == 2) {
-    if (!same_name(args[0], "typeid")) return refuse("usage: break BLOCK|INSTANCE|VARIABLE, or break typeid N");
-    const auto id = whole_number<int32_t>(args[1]);
-    if (symbols() != nullptr && (!id || symbols()->block_name(*id).empty())) {
-      int32_t low = INT32_MAX, high = 0;
-      for (const BlockType& type : symbols()->blockTypes) {
-        low = std::min(low, type.typeId);
-        high = std::max(high, type.typeId);
-      }
-      return refuse("'" + args[1] + "' is not a type identifier of this module (" + std::to_string(low) + " to " +
-                    std::to_string(high) + ")");
-    }
-    if (!id || *id < 0) return refuse("'" + args[1] + "' is not a type identifier");
-    breakpoint.target = Breakpoint::Target::TypeId;
-    breakpoint.typeId = *id;
-    if (symbols() != nullptr) breakpoint.blockName = std::string(symbols()->block_name(*id));
-  } else if (symbols() == nullptr) {
-    return refuse(plc().symbols_note() + ": blocks, instances and variables have no names; 'break typeid N' works");
-  } else if (const BlockType* type = symbols()->find_block_type(args[0])) {
-    breakpoint.target = Breakpoint::Target::BlockType;
-    breakpoint.typeId = type->typeId;
-    breakpoint.name = type->name;
-    breakpoint.blockName = type->name;
-  } else if (const Record* record = symbols()->find_record(args[0])) {
-    breakpoint.target = Breakpoint::Target::Record;
-    breakpoint.typeId = record->typeId;
-    breakpoint.offset = record->offset;
-    breakpoint.name = record->name;
-    breakpoint.blockName = std::string(symbols()->block_name(record->typeId));
-  } else if (auto found = symbols()->find(args[0])) {
-    const Variable& variable = **found;
-    if (variable.operation == 0) return refuse(never_fires(*symbols(), variable));
-    breakpoint.target = Breakpoint::Target::Variable;
-    breakpoint.typeId = variable.operation;
-    breakpoint.offset = variable.offset;
-    breakpoint.name = variable.name;
-    breakpoint.blockName = std::string(symbols()->block_name(variable.operation));
-  } else if (const std::string fault = name_fault(args[0]); !fault.empty()) {
-    return refuse("'" + shown(args[0]) + "' is not a name: " + fault);
+  if (location.empty() || location.size() > 2 || (at_if != args.end() && condition.empty())) {
+    return refuse("usage: " + std::string(commands()[0].usage));
+  }
+  Result<Breakpoint> made = usage_error("");
+  if (location.size() == 2) {
+    if (!same_name(location[0], "typeid")) return refuse("usage: break BLOCK|INSTANCE|VARIABLE, or break typeid N");
+    made = target_.typeid_breakpoint(location[1]);
   } else {
-    return refuse("no block, instance or variable named '" + args[0] + "'" + suggestions_for(*symbols(), args[0]) +
-                  " ('softplc vars' lists the variables)");
+    made = target_.name_breakpoint(location[0]);
   }
-  const Breakpoint& added = breakpoints_.add(std::move(breakpoint));
+  if (!made) return refuse(made.error().message);
+  if (!condition.empty()) {
+    if (auto condition_set = target_.set_condition(*made, condition); !condition_set) {
+      return refuse(condition_set.error().message);
+    }
+  }
+  const Breakpoint& added = breakpoints_.add(std::move(made).value());
   message("breakpoint " + std::to_string(added.number) + ": " + added.description());
   if (!hooks_on()) message("note: events are off, so it cannot fire until 'events on'");
   return Flow::Stay;

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "abi/kx_debug.h"
+#include "softplc/expr/expression.h"
 #include "softplc/symbols/place.h"
 #include "softplc/symbols/source_map.h"
 
@@ -18,6 +20,18 @@ namespace softplc {
 // Event kinds as the debugger sees them: the module's KX_EVENT_STEP (1) and KX_EVENT_ENTRY (6), and
 // the ExitHook, which has no kind of its own: we give it 0.
 inline constexpr int32_t kEventExit = 0;
+
+// Which hits of a breakpoint stop: "5" or "= 5" (the fifth), ">= 5", "> 5", "< 5", "<= 5", "% 5" (every
+// fifth).
+struct HitCondition {
+  enum class Op : uint8_t { Equal, AtLeast, Above, Below, AtMost, Every };
+  Op op = Op::Equal;
+  uint64_t count = 1;
+
+  static Result<HitCondition> parse(std::string_view text);
+  bool stops(uint64_t hits) const;
+  std::string text() const;
+};
 
 struct Breakpoint {
   enum class Target {
@@ -40,10 +54,21 @@ struct Breakpoint {
   std::vector<uint32_t> offsets{};   // the data-area offsets its events report, one per instance
   uint32_t line = 0;
   std::string text{};                // its description
+  // Only when this holds (over the data area at the event) does the breakpoint count a hit.
+  std::optional<Expression> condition{};
+  // Which hits stop (none: every one).
+  std::optional<HitCondition> hitCondition{};
+  // A logpoint: instead of stopping, the message is told with each {EXPRESSION} replaced by its value.
+  std::string logMessage{};
+  // The instance whose fields a condition or a log message may name by their own names ("Value" for
+  // IntRamp.Value): the one instance of a line's block, or the one its condition names.
+  std::string scope{};
 
   bool matches(int32_t kind, const Place& place) const;
   std::string label() const;         // "Ramp_Int", "typeid 14", "RealRamp:288"
-  std::string description() const;  // "Ramp_Int, the entry of every Ramp_Int block (type 14)"
+  std::string description() const;  // "Ramp_Int, the entry of every Ramp_Int block (type 14)", with its
+                                     // condition, hit condition and message
+  std::string where() const;        // the same without them
 };
 
 class Breakpoints {
@@ -54,8 +79,12 @@ class Breakpoints {
   std::size_t clear();
   bool empty() const { return list_.empty(); }
   std::span<const Breakpoint> all() const { return list_; }
-  // The first breakpoint the event hits (its hit count goes up), or null.
-  const Breakpoint* hit(int32_t kind, const Place& place);
+  std::span<Breakpoint> all() { return list_; }
+  // The first breakpoint the event hits (its hit count goes up), or null. With a condition, a
+  // breakpoint hits only when `holds` says it holds now.
+  const Breakpoint* hit(int32_t kind, const Place& place,
+                        const std::function<bool(const Breakpoint&)>& holds = nullptr);
+  Breakpoint* find(int number);
 
  private:
   std::vector<Breakpoint> list_;
@@ -98,6 +127,9 @@ class Stepper {
     Idle,       // at the prompt
     Step,       // stop at the next event (or the end of the cycle), `count` times
     Next,       // stop at the next event at the depth of the start or shallower, `count` times
+    NextLine,   // stop at the next event at the depth of the start or shallower on another line of the
+                // listing (an editor's "step over": the next statement of this block)
+    StepLine,   // stop at the next event on another line of the listing (an editor's "step in")
     Finish,     // stop at the exit that leaves the innermost open block (none open: the cycle's end)
     Continue,   // stop at a breakpoint; cycles run on
     Cycles,     // run `count` cycles to their end without stopping
@@ -109,6 +141,10 @@ class Stepper {
   void step(uint64_t count);
   // `depth`: the open blocks now. Between cycles, next is a step.
   void next(uint64_t count, std::size_t depth, bool inCycle);
+  // From the event at `line` of the listing with `depth` blocks open; between cycles (or at no line),
+  // both stop at the first event on a line.
+  void next_line(std::size_t depth, uint32_t line, bool inCycle);
+  void step_line(uint32_t line, bool inCycle);
   // `depth`: the open blocks now.
   void finish(std::size_t depth);
   void resume() { mode_ = Mode::Continue; }
@@ -117,7 +153,9 @@ class Stepper {
 
   // An event, with the depth after it was taken into account; `breakpoint` or `watch`: a
   // breakpoint was hit or a stopping watch saw a change. A stop makes the stepper idle.
-  bool stop_at_event(int32_t kind, std::size_t depth, bool breakpoint, bool watch, bool interrupted);
+  // `line`: the event's line of the listing (0: none).
+  bool stop_at_event(int32_t kind, std::size_t depth, bool breakpoint, bool watch, bool interrupted,
+                     uint32_t line = 0);
   // The end of a cycle.
   bool stop_at_cycle_end(bool watch, bool interrupted);
 
@@ -127,6 +165,7 @@ class Stepper {
   Mode mode_ = Mode::Idle;
   uint64_t count_ = 0;
   std::optional<std::size_t> depth_;
+  uint32_t line_ = 0;
 };
 
 }  // namespace softplc

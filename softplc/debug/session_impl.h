@@ -77,8 +77,6 @@ class Session : public DebugFront {
   // "Ramp_Int IntRamp, line 192: StartReal := INT_TO_REAL(Start);" for the statement of an event
   // (`line` of the statement `source` or of its exit).
   std::string source_line(const SourceLocation& source, uint32_t line) const;
-  // A breakpoint on a line of the listing ("288", "Ramp_Real:288", "RealRamp:288"), or a refusal.
-  Flow break_at_line(std::string_view qualifier, uint32_t line);
   // The listing with its text, or null after saying why there is none.
   const Listing* listing_text();
   void show_lines(const Listing& listing, uint32_t first, uint32_t last);

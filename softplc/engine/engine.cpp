@@ -51,6 +51,13 @@ void Engine::restart_pace() {
   steadyOrigin_ = runtime_->steady_now_ns() - static_cast<int64_t>(cycles_) * options_.period_ns();
 }
 
+void Engine::note_hold(int64_t ns) {
+  if (ns < 0) ns = 0;
+  (inCall_ ? heldInCall_ : heldBefore_) += ns;
+  ++holds_;
+  rescheduled_ = true;
+}
+
 bool Engine::finished(const RunLimit& limit) const {
   return (limit.deadlines && realtime() ? deadline_ : cycles_) >= limit.count;
 }
@@ -66,6 +73,18 @@ Result<bool> Engine::run_cycle(const RunLimit& limit) {
   const int64_t period = options_.period_ns();
   CycleInfo cycle;
   cycle.index = index;
+  if (rescheduled_) {
+    // After a hold the schedule starts again from now: the deadlines the hold covered were neither
+    // missed nor skipped.
+    rescheduled_ = false;
+    if (realtime()) {
+      const int64_t now = runtime_->clock_now_ns();
+      const uint64_t next = now <= 0 ? 0 : static_cast<uint64_t>((now + period - 1) / period);
+      deadline_ = std::max(deadline_, next);
+    } else {
+      restart_pace();
+    }
+  }
   if (realtime()) {
     runtime_->wait_for_clock(static_cast<int64_t>(deadline_) * period, stop_);
     if (stop_requested()) return false;
@@ -102,13 +121,18 @@ Result<bool> Engine::run_cycle(const RunLimit& limit) {
   lastTimeNs_ = cycle.timeNs;
   for (CycleObserver* observer : cycleStarting_) observer->cycle_starting(*this, index, cycle.timeNs);
 
+  inCall_ = true;
   if (timeExecution_) {
     const int64_t before = now_ns();
     plc_->cycle();
-    cycle.executionNs = now_ns() - before;
+    cycle.executionNs = now_ns() - before - heldInCall_;
   } else {
     plc_->cycle();
   }
+  inCall_ = false;
+  cycle.heldNs = std::exchange(heldInCall_, 0);
+  cycle.heldBeforeNs = std::exchange(heldBefore_, 0);
+  cycle.holds = std::exchange(holds_, 0);
   ++cycles_;
   ++deadline_;
   cycle.errorCount = calls_.errorCount();

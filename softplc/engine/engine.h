@@ -106,6 +106,11 @@ class Engine {
   // A simulated clock kept in pace: the pace starts again now, so that after a hold (a debugger's
   // stop) the next cycle comes one period on rather than the missed ones back to back.
   void restart_pace();
+  // A debugger held the program for `ns` (on the cycle's thread, at a stop inside the cycle call or
+  // between two cycles). The hold is held time, not an overrun: the next cycle's deadline is the
+  // first one after the hold (real time), the pace starts again (a paced simulated clock), and the
+  // cycle's execution time leaves the hold out.
+  void note_hold(int64_t ns);
 
   // Asks the run to end after the cycle in progress (any thread; signals ask too).
   void request_stop() { stop_.store(true, std::memory_order_relaxed); }
@@ -151,6 +156,13 @@ class Engine {
   std::vector<CycleObserver*> deadlinesSkipped_;
   std::vector<CycleObserver*> moduleChanged_;
   bool timeExecution_ = false;
+  // Holds (note_hold): inside the cycle call in progress, since the last cycle ended, and whether
+  // the schedule must start again before the next cycle.
+  bool inCall_ = false;
+  int64_t heldInCall_ = 0;
+  int64_t heldBefore_ = 0;
+  uint32_t holds_ = 0;
+  bool rescheduled_ = false;
   std::deque<HeldVariable> held_;
   std::atomic<bool> stop_{false};
   uint64_t cycles_ = 0;

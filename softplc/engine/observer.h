@@ -15,7 +15,12 @@ struct CycleInfo {
   uint64_t index = 0;        // counted from 0
   int64_t timeNs = 0;        // the latched time its timers read
   int64_t deadlineNs = 0;    // when it was due (simulated: its time)
-  int64_t executionNs = 0;   // how long the cycle call took; measured only when an observer asks
+  int64_t executionNs = 0;   // how long the cycle call took, less any hold; measured only when an observer asks
+  // How long a debugger held the program: inside this cycle's call (at a stop in a hook), and
+  // between the previous cycle and this one; `holds`: the stops that held it, both kinds together.
+  int64_t heldNs = 0;
+  int64_t heldBeforeNs = 0;
+  uint32_t holds = 0;
   uint32_t errorCount = 0;   // errors the cycle recorded in the runtime's error information
   int32_t firstError = 0;    // the code of the first of them
 };

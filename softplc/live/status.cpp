@@ -63,6 +63,8 @@ void RunStatus::refresh(Engine& engine) {
   report_.meanPeriodNs = total.mean_period();
   report_.overruns = total.overruns();
   report_.skipped = total.skipped();
+  report_.heldNs = total.held();
+  report_.holds = total.holds();
   report_.errors = std::move(errors);
 }
 

@@ -47,6 +47,8 @@ struct StatusReport {
   double meanPeriodNs = 0.0;
   uint64_t overruns = 0;
   uint64_t skipped = 0;
+  int64_t heldNs = 0;      // how long a debugger held the cycles
+  uint64_t holds = 0;      // the stops that held them
   struct ErrorEntry {
     int32_t code = 0;
     std::string meaning;

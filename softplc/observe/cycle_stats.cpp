@@ -85,28 +85,38 @@ DurationSummary Distribution::summary() const {
 // ---- cycle statistics -------------------------------------------------------------------------
 
 void CycleStats::add(const CycleTiming& cycle) {
+  // The hold before the interval's first cycle lies before its first start.
+  if (cycles_ != 0 || hasReference_) heldBetween_ += cycle.heldBefore;
+  if (cycles_ != 0 || hasReference_) heldBetween_ += pendingHeld_;
+  pendingHeld_ = cycle.held;
   if (cycles_ == 0) firstStart_ = cycle.start;
   lastStart_ = cycle.start;
   ++cycles_;
   execution_.add(cycle.execution);
   jitter_.add(cycle.start - cycle.deadline);
-  if (cycle.done > cycle.deadline + periodNs_) ++overruns_;
+  if (cycle.done - cycle.held > cycle.deadline + periodNs_) ++overruns_;
+  held_ += cycle.held + cycle.heldBefore;
+  holds_ += cycle.holds;
 }
 
 void CycleStats::restart() {
   const bool had = cycles_ != 0 || hasReference_;
   const int64_t last = cycles_ != 0 ? lastStart_ : reference_;
+  const int64_t pending = pendingHeld_;
   *this = CycleStats(periodNs_);
+  pendingHeld_ = pending;
   hasReference_ = had;
   reference_ = last;
   lastStart_ = last;
 }
 
 double CycleStats::mean_period() const {
+  // The time the debugger held the program between the starts is no part of a period.
+  const auto between = static_cast<double>(heldBetween_);
   if (hasReference_) {
-    return cycles_ == 0 ? 0.0 : static_cast<double>(lastStart_ - reference_) / static_cast<double>(cycles_);
+    return cycles_ == 0 ? 0.0 : (static_cast<double>(lastStart_ - reference_) - between) / static_cast<double>(cycles_);
   }
-  return cycles_ < 2 ? 0.0 : static_cast<double>(lastStart_ - firstStart_) / static_cast<double>(cycles_ - 1);
+  return cycles_ < 2 ? 0.0 : (static_cast<double>(lastStart_ - firstStart_) - between) / static_cast<double>(cycles_ - 1);
 }
 
 // ---- report -----------------------------------------------------------------------------------
@@ -170,7 +180,11 @@ std::string format_stats(const CycleStats& stats, const std::string& title, bool
   }
   if (stats.cycles() == 0) return text;
   text += summary_line("execution time  ", stats.execution());
-  if (!realtime) return text;
+  const std::string held = stats.holds() == 0 ? std::string()
+                                               : "  held by the debugger: " + plural(stats.holds(), "stop", "stops") +
+                                                     ", " + format_duration(static_cast<double>(stats.held())) +
+                                                     " in all" + (realtime ? " (not counted as overruns)" : "") + "\n";
+  if (!realtime) return text + held;
   text += summary_line("start jitter    ", stats.jitter());
   const double period = stats.mean_period();
   text += "  mean period     " + (period > 0 ? format_with(period, 6, false) : std::string("-")) + " (target " +
@@ -181,7 +195,7 @@ std::string format_stats(const CycleStats& stats, const std::string& title, bool
     text += "  period not kept: " + plural(stats.overruns(), "overrun", "overruns") + ", " +
             plural(stats.skipped(), "deadline skipped", "deadlines skipped") + "\n";
   }
-  return text;
+  return text + held;
 }
 
 }  // namespace softplc

@@ -63,13 +63,18 @@ struct CycleTiming {
   int64_t start = 0;       // when it started (the time the cycle's timers read)
   int64_t execution = 0;   // how long the module's cycle call took
   int64_t done = 0;        // when the host was done with the cycle (trace row included)
+  // A debugger's holds: inside the cycle (a stop in a hook: `done` is that much later) and before it
+  // (between the previous cycle and this one), and the stops that made them.
+  int64_t held = 0;
+  int64_t heldBefore = 0;
+  uint32_t holds = 0;
 };
 
 class CycleStats {
  public:
   explicit CycleStats(int64_t periodNs) : periodNs_(periodNs) {}
 
-  // A cycle that ends after the next deadline (deadline + period) is an overrun.
+  // A cycle that ends after the next deadline (deadline + period), its hold left out, is an overrun.
   void add(const CycleTiming& cycle);
   // Deadlines that passed without a cycle of their own.
   void add_skipped(uint64_t deadlines) { skipped_ += deadlines; }
@@ -81,6 +86,9 @@ class CycleStats {
   uint64_t cycles() const { return cycles_; }
   uint64_t overruns() const { return overruns_; }
   uint64_t skipped() const { return skipped_; }
+  // How long a debugger held the cycles, and the stops that held them.
+  int64_t held() const { return held_; }
+  uint64_t holds() const { return holds_; }
   DurationSummary execution() const { return execution_.summary(); }
   DurationSummary jitter() const { return jitter_.summary(); }
   // The mean distance between the starts of consecutive cycles; 0 with fewer than two starts.
@@ -98,6 +106,10 @@ class CycleStats {
   uint64_t cycles_ = 0;
   uint64_t overruns_ = 0;
   uint64_t skipped_ = 0;
+  int64_t held_ = 0;
+  int64_t heldBetween_ = 0;   // held between the interval's first start and its last
+  int64_t pendingHeld_ = 0;   // held inside the last cycle: between its start and the next one's
+  uint64_t holds_ = 0;
   int64_t firstStart_ = 0;
   int64_t lastStart_ = 0;
   bool hasReference_ = false;
@@ -115,7 +127,8 @@ std::string format_setting(double ns);
 //     start jitter    min 52.1us  mean 61.0us  p99 98.3us  p99.9 120.5us  max 150.3us
 //     mean period     10.000ms (target 10ms)
 //     period kept: no overruns, no deadlines skipped
-// A simulated run has no deadlines: only the first two lines.
+// A simulated run has no deadlines: only the first two lines. When a debugger held the cycles, one
+// more line says how long: "  held by the debugger: 2 stops, 12.5s in all (not counted as overruns)".
 std::string format_stats(const CycleStats& stats, const std::string& title, bool realtime);
 
 }  // namespace softplc

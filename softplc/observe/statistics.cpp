@@ -16,7 +16,8 @@ StatsObserver::StatsObserver(std::ostream& out, int64_t periodNs, bool realtime,
 
 void StatsObserver::after_cycle(Engine& engine, const CycleInfo& cycle) {
   // In a simulated run the deadlines are the simulated times, always met.
-  const CycleTiming timing{cycle.deadlineNs, cycle.timeNs, cycle.executionNs, realtime_ ? engine.now_ns() : cycle.timeNs};
+  const CycleTiming timing{cycle.deadlineNs, cycle.timeNs,   cycle.executionNs, realtime_ ? engine.now_ns() : cycle.timeNs,
+                           cycle.heldNs,     cycle.heldBeforeNs, cycle.holds};
   total_.add(timing);
   interval_.add(timing);
   const int64_t period = total_.period();

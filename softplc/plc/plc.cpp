@@ -207,6 +207,16 @@ Status Plc::read_area(std::span<uint8_t> bytes) const {
   return ok_status();
 }
 
+Status Plc::write_area(uint32_t offset, std::span<const uint8_t> bytes) {
+  const DataRef at{program_, offset};
+  const int32_t status = module_.exports().setData(&at, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  if (status != KX_STATUS_OK) {
+    return runtime_error("cannot write " + std::to_string(bytes.size()) + " bytes at offset " + std::to_string(offset) +
+                         " of the data area: " + status_text(status));
+  }
+  return ok_status();
+}
+
 Result<std::unique_ptr<Plc>> load_plc(const std::filesystem::path& path, const SymbolSource& source) {
   auto module = Module::load(path);
   if (!module) return module.error();

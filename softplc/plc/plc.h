@@ -122,6 +122,8 @@ class Plc {
   }
   // The whole data area of the program in one read; `bytes` holds data_size() bytes.
   Status read_area(std::span<uint8_t> bytes) const;
+  // Bytes of the data area from `offset` on, in one write (a debugger's memory view).
+  Status write_area(uint32_t offset, std::span<const uint8_t> bytes);
 
  private:
   Module module_;

@@ -269,8 +269,22 @@ Status apply_watchdog_action(std::string_view text, const Spell& spell, RunPlan&
   return ok_status();
 }
 
+Status apply_dap(std::string_view text, const Spell& spell, RunPlan& plan) {
+  auto address = parse_listen_address(std::string(text), spell("dap").c_str());
+  if (!address) return address.error();
+  plan.dapAddress = *address;
+  plan.serveDap = true;
+  return ok_status();
+}
+
+Status apply_dap_token(std::string_view text, const Spell& spell, RunPlan& plan) {
+  if (auto fits = check_token(text, spell("dap-token")); !fits) return fits;
+  plan.dapToken = std::string(text);
+  return ok_status();
+}
+
 constexpr std::string_view kNoDeadlines = " (a simulated run has no deadlines to keep)";
-constexpr unsigned kBoth = kForRun | kForDebug;
+constexpr unsigned kBoth = kForRun | kForDebug | kForLaunch;
 
 const RunOption kOptions[] = {
     {"module", "MODULE", "The module library (default: CCodePublic beside softplc)", OptionShape::Positional, kBoth,
@@ -279,13 +293,13 @@ const RunOption kOptions[] = {
        return ok_status();
      },
      {}, {}, {}, PathPart::Whole},
-    {"cycles", "N", "Number of cycles to run", OptionShape::Value, kForRun, apply_cycles, {}, {}, "duration"},
+    {"cycles", "N", "Number of cycles to run", OptionShape::Value, kForRun | kForLaunch, apply_cycles, {}, {}, "duration"},
     {"duration", "TIME", "Run for this long instead (cycles = duration / period, rounded up)", OptionShape::Value,
-     kForRun, apply_duration},
+     kForRun | kForLaunch, apply_duration},
     {"period", "TIME", "Cycle period (default 10ms); e.g. 10ms, 0.5s, T#100ms", OptionShape::Value, kBoth,
      apply_period},
     {"realtime", "", "Run on the monotonic clock, each cycle at its absolute deadline (default: simulated clock)",
-     OptionShape::Flag, kForRun, KX_FLAG("realtime", realtime)},
+     OptionShape::Flag, kForRun | kForLaunch, KX_FLAG("realtime", realtime)},
     {"rt", "", "With --realtime: run the cycles at a real-time priority (SCHED_FIFO) with all memory locked",
      OptionShape::Flag, kForRun, KX_FLAG("rt", rt.scheduling), "realtime", kNoDeadlines},
     {"rt-priority", "N", "With --rt: the real-time priority, 1 to 99 (default 80)", OptionShape::Value, kForRun,
@@ -295,7 +309,7 @@ const RunOption kOptions[] = {
     {"spin", "TIME",
      "With --realtime: wait the last stretch of this length before each deadline awake, reading the clock, for a "
      "start closer to it (e.g. 50us)",
-     OptionShape::Value, kForRun, apply_spin, "realtime", kNoDeadlines},
+     OptionShape::Value, kForRun | kForLaunch, apply_spin, "realtime", kNoDeadlines},
     {"warm", "", "Initialise with start mode 1 (warm start) instead of 0 (cold start)", OptionShape::Flag, kBoth,
      apply_warm},
     {"set", "NAME=VALUE",
@@ -321,7 +335,7 @@ const RunOption kOptions[] = {
      apply_plot_size, "plot"},
     {"replace-at", "CYCLE:MODULE",
      "Online change: before cycle CYCLE (from 0), MODULE replaces the running module (repeatable)",
-     OptionShape::List, kForRun, apply_replace_at, {}, {}, {}, PathPart::AfterColon},
+     OptionShape::List, kForRun | kForLaunch, apply_replace_at, {}, {}, {}, PathPart::AfterColon},
     {"reload-on-change", "",
      "Watch the module file; once a new version has settled (0.5 s without change), change to it online between "
      "two cycles",
@@ -363,6 +377,13 @@ const RunOption kOptions[] = {
     {"watchdog-action", "stop|report",
      "With --watchdog: stop the run after a long cycle (default, exit status 5) or only report it", OptionShape::Value,
      kForRun, apply_watchdog_action, "watchdog"},
+    {"dap", "[ADDRESS:]PORT",
+     "Serve a debug adapter (Debug Adapter Protocol) that an editor attaches to, one client at a time (address "
+     "127.0.0.1 unless given); a simulated clock then keeps pace with real time",
+     OptionShape::Value, kForRun, apply_dap, {}, {}, "events"},
+    {"dap-token", "TOKEN", "A debugging client must give this token in its attach arguments (needed off loopback)",
+     OptionShape::Value, kForRun, apply_dap_token, "dap", {}, {}, PathPart::None,
+     "a token is not kept in the configuration, which others may read; give it on the command line"},
 };
 
 #undef KX_FLAG
@@ -487,6 +508,11 @@ Result<RunPlan> PlanBuilder::finish(unsigned command) {
       plan.modbus.address.host == plan.http.address.host) {
     return usage_error(spell_("modbus") + " and " + spell_("http") + " cannot listen on the same address " +
                        plan.http.address.text());
+  }
+  const auto same_address = [](const ListenAddress& a, const ListenAddress& b) { return a.port == b.port && a.host == b.host; };
+  if (plan.serveDap && ((plan.serveHttp && same_address(plan.dapAddress, plan.http.address)) ||
+                        (plan.serveModbus && same_address(plan.dapAddress, plan.modbus.address)))) {
+    return usage_error(spell_("dap") + " cannot listen on the address of another channel, " + plan.dapAddress.text());
   }
   return plan;
 }

@@ -36,6 +36,8 @@ enum class OptionShape : uint8_t {
 // Which commands take an option.
 inline constexpr unsigned kForRun = 1u << 0;
 inline constexpr unsigned kForDebug = 1u << 1;
+// The launch arguments of an editor's debug session (softplc dap).
+inline constexpr unsigned kForLaunch = 1u << 2;
 
 // Which part of an option's value is a path: a file that names it relative to its own folder has
 // that part made absolute before the value is converted.
@@ -84,7 +86,7 @@ class PlanBuilder {
   Status check_relations() const;
   // What one option, if given, needs of the others and excludes.
   Status check_needs(std::string_view name) const;
-  // The plan for `command` (kForRun or kForDebug), once every option is given: what options need of
+  // The plan for `command` (kForRun, kForDebug or kForLaunch), once every option is given: what options need of
   // each other, and what depends on several of them (the cycles of a duration, a spin shorter than
   // the period, the cycles of the online changes), is checked here.
   Result<RunPlan> finish(unsigned command);

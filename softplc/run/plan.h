@@ -57,8 +57,13 @@ struct RunPlan {
   bool serveHttp = false;                        // --http, with the options below
   HttpOptions http;
   TaskWatchdogOptions watchdog;                  // --watchdog, --watchdog-action
+  bool serveDap = false;                         // --dap: a debug adapter that editors attach to
+  ListenAddress dapAddress;
+  std::string dapToken;                          // --dap-token: what a client off loopback must give
 
-  bool live() const { return serveModbus || serveHttp; }
+  // The live channels: the clock keeps pace with real time and the exchange takes their writes (the
+  // debug adapter's forces too).
+  bool live() const { return serveModbus || serveHttp || serveDap; }
   bool plotting() const { return !plot.path.empty(); }
   // Statistics are printed at the end: always in real time, in a simulated run when asked.
   bool show_stats() const { return realtime || stats || statsEveryNs.has_value(); }

@@ -94,10 +94,11 @@ Status Run::prepare(std::unique_ptr<Plc> plc, EngineServices services) {
   return ok_status();
 }
 
-// The program's variables are held for the trace and for the report's values; a front end (the
-// debugger) shows values its own way, so under one they are held only for a trace.
+// The program's variables are held for the trace and for the report's values; the text debugger
+// shows values its own way, so under it they are held only for a trace (an editor's session gets
+// the report).
 void Run::hold_columns() {
-  if (frontEnd_ != nullptr && !plan_.tracePath && !plan_.plotting()) return;
+  if (frontEnd_ != nullptr && !plan_.serveDap && !plan_.tracePath && !plan_.plotting()) return;
   if (const Symbols* symbols = engine_->plc().symbols()) {
     for (const Variable* variable : symbols->program_variables()) columns_.push_back(&engine_->hold(*variable));
     programColumns_ = columns_.size();

@@ -23,6 +23,10 @@ const char* library_suffix();
 // Whether standard input is a terminal (a person types); otherwise the commands are echoed.
 bool stdin_is_terminal();
 
+// Standard input and output carry bytes as they are (Windows translates line ends otherwise): for a
+// protocol on them.
+void binary_stdio();
+
 // How to get gnuplot on this system, as the end of the message that it is missing
 // (": install gnuplot to draw plots ...").
 const char* gnuplot_install_hint();

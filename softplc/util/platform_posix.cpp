@@ -20,6 +20,8 @@ const char* library_suffix() { return ".so"; }
 
 bool stdin_is_terminal() { return isatty(fileno(stdin)) != 0; }
 
+void binary_stdio() {}
+
 const char* gnuplot_install_hint() { return ": install gnuplot to draw plots (Debian: apt-get install gnuplot-nox)"; }
 
 // Linux lets a sleep end up to the thread's timer slack (50 us by default) late, so that wake-ups

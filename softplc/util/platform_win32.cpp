@@ -1,4 +1,5 @@
 // The platform's surroundings on Windows.
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #include <timeapi.h>
@@ -23,6 +24,11 @@ Result<std::filesystem::path> executable_path() {
 const char* library_suffix() { return ".dll"; }
 
 bool stdin_is_terminal() { return _isatty(_fileno(stdin)) != 0; }
+
+void binary_stdio() {
+  (void)_setmode(_fileno(stdin), _O_BINARY);
+  (void)_setmode(_fileno(stdout), _O_BINARY);
+}
 
 const char* gnuplot_install_hint() {
   return ": install gnuplot for Windows and put its bin folder on PATH to draw plots";

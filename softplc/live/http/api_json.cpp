@@ -225,7 +225,9 @@ Json status_json(const StatusReport& report, const Snapshot& snapshot, const std
   Json statistics = {{"execution", summary_json(report.execution)},
                      {"meanPeriodNs", report.meanPeriodNs},
                      {"overruns", report.overruns},
-                     {"skipped", report.skipped}};
+                     {"skipped", report.skipped},
+                     {"held", seconds(report.heldNs)},
+                     {"holds", report.holds}};
   if (report.realtime) statistics["jitter"] = summary_json(report.jitter);
   Json errors = Json::array();
   for (const auto& error : report.errors) {

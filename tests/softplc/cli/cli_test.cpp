@@ -187,7 +187,7 @@ TEST_F(Cli, HelpAndUsage) {
     EXPECT_NE(help.out.find(want), std::string::npos) << want;
   const Outcome none = softplc({});
   EXPECT_EQ(none.status, 2);
-  EXPECT_NE(none.err.find("softplc: a command is needed (info, vars, run, debug, test, modbus-map, config-check, help)"), std::string::npos)
+  EXPECT_NE(none.err.find("softplc: a command is needed (info, vars, run, debug, dap, test, modbus-map, config-check, help)"), std::string::npos)
       << none.err;
 }
 

@@ -356,4 +356,24 @@ TEST(Debugger, BreakOnALineOfTheListingStopsAtItsStatementAndListShowsIt) {
   for (const auto& [command, answer] : refused) EXPECT_EQ(s.answer(command), Lines({answer}));
 }
 
+TEST(Debugger, ABreakpointWithAConditionStopsOnlyWhereItHolds) {
+  // Line 220 runs once a cycle; IntRamp.Value grows by about 0.01 a cycle from cycle 1 on.
+  const Session s = debug({"break 220 if Value > 0.05", "continue", "print IntRamp.Value", "breakpoints",
+                           "break 220 if", "break 220 if Value +", "break 220 if Value"},
+                          {"--set", "IntRampEnable=TRUE"});
+  EXPECT_EQ(s.answer("continue"),
+            Lines({"breakpoint 1: line 220", "stopped: cycle 7, enter(1) 8 SEL_REAL at IntRamp.NewValue (336)",
+                   "  Ramp_Int IntRamp, line 220: NewValue := SEL(Reset, JumpSel, StartReal);"}));
+  const double value = printed_real(s.answer("print IntRamp.Value"));
+  EXPECT_GT(value, 0.05);
+  EXPECT_LT(value, 0.061);
+  EXPECT_EQ(s.answer("breakpoints").at(0).find("1  line 220 of Ramp_Int, in every instance (IntRamp): NewValue := "
+                                               "SEL(Reset, JumpSel, StartReal); if Value > 0.05"),
+            0u);
+  EXPECT_EQ(s.answer("break 220 if").at(0).rfind("usage: break ", 0), 0u);
+  EXPECT_NE(s.answer("break 220 if Value +").at(0).find("the condition Value +: "), std::string::npos);
+  EXPECT_EQ(s.answer("break 220 if Value"),
+            Lines({"the condition Value is REAL, not BOOL: compare it (Value > 0)"}));
+}
+
 }  // namespace

@@ -75,6 +75,24 @@ TEST(CycleStats, OverrunsAreCyclesThatEndAfterTheNextDeadline) {
   EXPECT_NE(report.find("(target 10ms)"), std::string::npos) << report;
 }
 
+TEST(CycleStats, ACycleHeldByTheDebuggerIsHeldTimeNotAnOverrun) {
+  CycleStats stats(10 * kMs);
+  // deadline, start, execution, done, held inside, held before, holds
+  stats.add({0, 0, 20 * kUs, 30 * kUs});
+  stats.add({10 * kMs, 10 * kMs, 20 * kUs, 510 * kMs, 500 * kMs, 0, 1});   // held 500 ms at a breakpoint
+  stats.add({520 * kMs, 520 * kMs, 20 * kUs, 521 * kMs});                  // the schedule restarted
+  stats.add({540 * kMs, 540 * kMs, 20 * kUs, 541 * kMs, 0, 10 * kMs, 1});  // held 10 ms before it
+  EXPECT_EQ(stats.overruns(), 0u);
+  EXPECT_EQ(stats.held(), 510 * kMs);
+  EXPECT_EQ(stats.holds(), 2u);
+  // 540 ms between the first and last starts, 510 ms of them held: 10 ms a period.
+  EXPECT_NEAR(stats.mean_period(), 10 * kMs, 1.0);
+  const std::string report = softplc::format_stats(stats, "whole run", true);
+  EXPECT_NE(report.find("  held by the debugger: 2 stops, 510.0ms in all (not counted as overruns)\n"), std::string::npos)
+      << report;
+  EXPECT_NE(report.find("period kept"), std::string::npos) << report;
+}
+
 TEST(CycleStats, AnIntervalMeasuresItsPeriodFromThePreviousIntervalsLastStart) {
   CycleStats stats(10 * kMs);
   stats.add({0, 0, 1, 1});
