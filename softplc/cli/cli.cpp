@@ -256,7 +256,8 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   if (vars->parsed()) return command_vars(args, out, err);
   if (modbusMap->parsed()) return command_modbus_map(args, out, err);
   if (dap->parsed()) return command_dap(err);
-    for (CLI::App* command : {info, vars, run, debug, test, modbusMap, configCheck}) {
+  if (test->parsed()) return command_test(testArgs, out, err);
+  if (configCheck->parsed()) return command_config_check(configFile, out, err);
   const bool debugging = debug->parsed();
   std::optional<RunConfig> settings;
   if (config->count() != 0) {
