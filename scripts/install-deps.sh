@@ -17,6 +17,7 @@ need_pkgs=(
   libboost-dev
   libjs-dygraphs
   chromium chromium-driver python3-selenium
+  mkdocs help2man curl
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
