@@ -10,6 +10,9 @@ export KX_REQUIRE_WINDOWS=1
 
 bash scripts/install-deps.sh
 
+# The guide: a broken link or a page missing from it fails here.
+mkdocs build --strict --quiet
+
 jobs=$(nproc)
 # The Windows build first: the Linux tests compare its tables and its traces with their own.
 cmake --preset windows-i686 >/dev/null

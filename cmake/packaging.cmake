@@ -7,7 +7,7 @@
 # unit softplc@.service, an example configuration /etc/softplc/example.yaml (a conffile), and the
 # notices of the work of others that softplc carries. Windows: the same files in one folder.
 
-set(KX_PACKAGE_VERSION 1.0.0)
+set(KX_PACKAGE_VERSION ${PROJECT_VERSION})
 set(KX_PACKAGE_DIR ${CMAKE_SOURCE_DIR}/packaging)
 set(bin ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
 
@@ -31,10 +31,10 @@ install(DIRECTORY ${bin}/web DESTINATION ${kx_lib_dir})
 
 # The notices: ours, then those of the Debian packages whose work the package carries (the
 # charting library of the page) or has compiled into softplc (the command-line parser, the JSON
-# library, Boost.Beast).
+# library, Boost.Beast, and in the Windows build yaml-cpp).
 set(kx_copyright ${CMAKE_BINARY_DIR}/packaging/copyright)
 file(READ ${KX_PACKAGE_DIR}/copyright.in kx_notices)
-foreach(package libjs-dygraphs libcli11-dev nlohmann-json3-dev libboost-dev)
+foreach(package libjs-dygraphs libcli11-dev nlohmann-json3-dev libboost-dev libyaml-cpp-dev)
   set(notice /usr/share/doc/${package}/copyright)
   if(NOT EXISTS ${notice})
     message(FATAL_ERROR "${notice} not found: install ${package} (scripts/install-deps.sh does)")
@@ -56,10 +56,8 @@ else()
   install(FILES ${KX_PACKAGE_DIR}/softplc@.service DESTINATION /lib/systemd/system)
   install(FILES ${KX_PACKAGE_DIR}/example.yaml DESTINATION /etc/softplc)
   install(FILES ${kx_copyright} ${CMAKE_SOURCE_DIR}/README.md DESTINATION share/doc/softplc)
-  # The manual page, once there is one.
-  if(EXISTS ${CMAKE_SOURCE_DIR}/docs/softplc.1)
-    install(FILES ${CMAKE_SOURCE_DIR}/docs/softplc.1 DESTINATION share/man/man1)
-  endif()
+  # The manual page that the build makes from softplc's own help.
+  install(FILES ${CMAKE_BINARY_DIR}/softplc.1 DESTINATION share/man/man1)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

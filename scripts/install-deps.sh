@@ -23,6 +23,7 @@ need_pkgs=(
   # The thread-sanitizer build (preset linux-x86_64-tsan) is the build machine's own x86-64 code.
   libgtest-dev:amd64 libgmock-dev:amd64 libmodbus-dev:amd64
   nodejs
+  mkdocs help2man curl
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

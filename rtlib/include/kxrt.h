@@ -18,7 +18,7 @@
 // the error information is one per process. The hook handler may be replaced from any thread.
 //
 // The encodings the framework library reads (initial-value table, move table, retained-data
-// description, timer state) and the rules it applies are described in rtlib/README.md.
+// description, timer state) and the rules it applies are described in docs/developers/runtime-libraries.md.
 #pragma once
 
 #include "abi/kx_debug.h"

@@ -117,6 +117,7 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
   app.allow_windows_style_options(false);
   app.require_subcommand(1);
   app.set_help_flag("-h,--help", "Print this help (or a command's help) and exit");
+  app.set_version_flag("--version", "softplc " KX_SOFTPLC_VERSION, "Print softplc's version and exit");
 
   const std::string moduleHelp = "The module library (default: CCodePublic beside softplc)";
   CLI::App* info = app.add_subcommand("info", "Print the module's name, versions, time base, tasks, entry points and symbol file");
@@ -233,6 +234,9 @@ int run_command_line(int argc, const char* const* argv, std::ostream& out, std::
       }
     }
     out << main_help(app);
+    return kExitOk;
+  } catch (const CLI::CallForVersion& version) {
+    out << version.what() << '\n';
     return kExitOk;
   } catch (const CLI::ParseError& e) {
     return report_error(usage_error(e.what()), err);

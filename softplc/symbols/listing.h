@@ -1,7 +1,7 @@
 // The program's listing in Structured Text, as the symbol file maps it: the file beside the symbol
 // file, its units (the program and the function blocks) with their lines, and each statement with
-// its place in the text and, when it has debug events, what they report. The README describes the
-// map ("The symbol file", key "listing").
+// its place in the text and, when it has debug events, what they report. The guide describes the
+// map (docs/reference/symbol-file.md, key "listing").
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Reading a module's symbol file: JSON beside the module ("CCodePublic.symbols.json" for
 // "CCodePublic.so" or "CCodePublic.dll"), written by the module's build. The format is described
-// in the README ("The symbol file").
+// in the guide (docs/reference/symbol-file.md).
 #pragma once
 
 #include <filesystem>

@@ -27,12 +27,12 @@ for file in ./usr/lib/softplc/softplc ./usr/lib/softplc/CCodePublic.so ./usr/lib
     ./usr/lib/softplc/KxApi_VC.so ./usr/lib/softplc/KXoplcK_VC.so ./usr/lib/softplc/CCodePublic.symbols.json \
     ./usr/lib/softplc/CCodePublic.st ./usr/lib/softplc/CCodePublic_next.symbols.json \
     ./usr/lib/softplc/CCodePublic_next.st ./usr/lib/softplc/web/index.html ./usr/lib/softplc/web/app.js \
-    ./usr/lib/softplc/web/lib/dygraph.min.js ./lib/systemd/system/softplc@.service ./etc/softplc/example.yaml \
+    ./usr/lib/softplc/web/lib/dygraph.min.js ./lib/systemd/system/softplc@.service ./etc/softplc/example.yaml ./usr/share/man/man1/softplc.1 \
     ./usr/share/doc/softplc/copyright; do
   echo "$contents" | grep -qx "$file" || fail "the package lacks $file"
 done
 echo "$contents" | grep -qx "./usr/bin/softplc -> ../lib/softplc/softplc" || fail "/usr/bin/softplc is not a link to ../lib/softplc/softplc"
-echo "$contents" | grep -q "_slow" && fail "the package holds the test fixture module"
+echo "$contents" | grep -q "_slow\|_broken" && fail "the package holds a test fixture module"
 depends=$(dpkg-deb --field "$deb" Depends)
 for lib in libmodbus5 libsystemd0 'libyaml-cpp0\.[0-9]' 'libstdc\+\+6' libc6; do
   echo "$depends" | grep -qE "(^|, )$lib( |,|$)" || fail "Depends lacks $lib: $depends"

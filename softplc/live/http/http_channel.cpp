@@ -14,7 +14,7 @@ namespace softplc {
 
 namespace {
 
-// Limits (the README's "Limits" lists them).
+// Limits (the guide's live-data page lists them).
 constexpr std::size_t kMaxConnections = 64;   // open at once, idle ones included; one more gets 503
 constexpr std::size_t kWorkers = 16;          // answering at once, event streams included
 constexpr auto kRequestTimeout = std::chrono::seconds(5);   // for a request to arrive whole

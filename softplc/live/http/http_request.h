@@ -13,7 +13,7 @@
 
 namespace softplc {
 
-// Limits of one request (the README's web-view section lists them).
+// Limits of one request (the guide's live-data page lists them).
 inline constexpr std::size_t kMaxRequestLine = 8 * 1024;     // 414 beyond
 inline constexpr std::size_t kMaxHeaderBytes = 32 * 1024;    // the request line and every field; 431 beyond
 inline constexpr std::size_t kMaxHeaderFields = 100;         // 431 beyond
