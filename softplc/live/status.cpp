@@ -1,17 +1,12 @@
 #include "softplc/live/status.h"
 
-#include <chrono>
+#include "softplc/engine/pacer.h"
 
 namespace softplc {
 
 namespace {
 
 constexpr int64_t kRefreshNs = 100'000'000;
-
-int64_t steady_ns() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 }  // namespace
 
@@ -35,7 +30,7 @@ RunStatus::RunStatus(Engine& engine, const ErrorTally& errors, const StatsObserv
 }
 
 void RunStatus::after_cycle(Engine& engine, const CycleInfo&) {
-  const int64_t now = steady_ns();
+  const int64_t now = steady_clock_ns();
   if (now < nextRefresh_) return;
   nextRefresh_ = now + kRefreshNs;
   refresh(engine);

@@ -5,17 +5,13 @@
 #include <string>
 
 #include "softplc/engine/engine.h"
+#include "softplc/engine/pacer.h"
 #include "softplc/observe/cycle_stats.h"
 #include "softplc/util/text.h"
 
 namespace softplc {
 
 namespace {
-
-int64_t steady_ns() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 constexpr int64_t kMessageEveryNs = 1'000'000'000;
 
@@ -41,7 +37,7 @@ void TaskWatchdog::end() {
 void TaskWatchdog::cycle_starting(Engine& engine, uint64_t index, int64_t) {
   engine_.store(&engine, std::memory_order_relaxed);
   index_.store(index, std::memory_order_relaxed);
-  startedNs_.store(steady_ns(), std::memory_order_release);
+  startedNs_.store(steady_clock_ns(), std::memory_order_release);
 }
 
 void TaskWatchdog::after_cycle(Engine& engine, const CycleInfo& cycle) {
@@ -80,7 +76,7 @@ void TaskWatchdog::tell(const std::string& line) {
 
 bool TaskWatchdog::may_tell(bool count) {
   std::lock_guard lock(messageMutex_);
-  const int64_t now = steady_ns();
+  const int64_t now = steady_clock_ns();
   if (now < nextMessageNs_) {
     if (count) ++leftOut_;
     return false;
@@ -101,7 +97,7 @@ void TaskWatchdog::watch() {
     // A cycle that began between the two reads is looked at next time.
     if (started == 0 || startedNs_.load(std::memory_order_acquire) != started) continue;
     if (toldWhileRunning_ == index) continue;
-    const int64_t running = steady_ns() - started;
+    const int64_t running = steady_clock_ns() - started;
     if (running <= limitNs_) continue;
     // With the action report the limit holds here too; the cycle is counted when it returns, and a
     // cycle that does not return is told once the limit lets a message out.

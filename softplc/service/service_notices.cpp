@@ -1,18 +1,12 @@
 #include "softplc/service/service_notices.h"
 
-#include <chrono>
-
 #include "softplc/engine/engine.h"
+#include "softplc/engine/pacer.h"
 #include "softplc/util/text.h"
 
 namespace softplc {
 
 namespace {
-
-int64_t steady_ns() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 constexpr int64_t kStatusEveryNs = 5'000'000'000;
 
@@ -49,7 +43,7 @@ bool ServiceNotices::kept(Engine& engine, const CycleInfo& cycle) {
 
 void ServiceNotices::after_cycle(Engine& engine, const CycleInfo& cycle) {
   const bool onTime = kept(engine, cycle);
-  const int64_t now = steady_ns();
+  const int64_t now = steady_clock_ns();
   if (!ready_) {
     ready_ = true;
     nextStatusNs_ = now + kStatusEveryNs;
