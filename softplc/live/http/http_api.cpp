@@ -309,8 +309,9 @@ ApiAnswer WebApi::get_stream(const HttpRequest& request, const StreamWriter& str
   int rate = kDefaultRate;
   if (request.has_param("rate")) {
     const std::string text = request.param("rate");
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), rate);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || rate < 1 || rate > kMaxRate) {
+    const std::optional<int> given = whole_number<int>(text);
+    if (given) rate = *given;
+    if (!given || rate < 1 || rate > kMaxRate) {
       return {error_response(400, "rate is a whole number of updates per second from 1 to " + std::to_string(kMaxRate) +
                                       ", not '" + text + "'"),
               false};

@@ -25,10 +25,7 @@ bool all_digits(std::string_view text, std::size_t most) {
 // A port after a host name: ":" and a number up to 65535, or nothing.
 bool port_or_nothing(std::string_view rest) {
   if (rest.empty()) return true;
-  if (rest.front() != ':' || !all_digits(rest.substr(1), 5)) return false;
-  unsigned port = 0;
-  (void)std::from_chars(rest.data() + 1, rest.data() + rest.size(), port);
-  return port <= 65535;
+  return rest.front() == ':' && all_digits(rest.substr(1), 5) && whole_number<uint16_t>(rest.substr(1));
 }
 
 // 127.x.y.z: four numbers of up to three digits, each at most 255, the first 127.
@@ -36,8 +33,7 @@ bool loopback_ipv4(std::string_view name) {
   const std::vector<std::string_view> parts = split(name, '.');
   if (parts.size() != 4 || parts[0] != "127") return false;
   return std::all_of(parts.begin(), parts.end(), [](std::string_view part) {
-    unsigned value = 0;
-    return all_digits(part, 3) && (std::from_chars(part.data(), part.data() + part.size(), value), value <= 255);
+    return all_digits(part, 3) && whole_number<uint8_t>(part);
   });
 }
 
