@@ -21,7 +21,7 @@ need_pkgs=(
   libsystemd-dev:i386
   dpkg-dev fakeroot zip unzip
   # The thread-sanitizer build (preset linux-x86_64-tsan) is the build machine's own x86-64 code.
-  libgtest-dev:amd64 libgmock-dev:amd64 libmodbus-dev:amd64
+  libgtest-dev:amd64 libgmock-dev:amd64 libmodbus-dev:amd64 libsystemd-dev:amd64
   nodejs
   mkdocs help2man curl
 )
